@@ -1,5 +1,9 @@
 // The exports of the archive plug-in: thin shells that hand the pack
 // operations to the frames.
+#include "archive/entry_listing.h"
+#include "archive/extraction.h"
+#include "archive/pack_catalogue.h"
+#include "archive/pack_operations.h"
 #include "frame/export_api.h"
 #include "frame/input_source.h"
 #include "frame/plugin_identity.h"
@@ -9,9 +13,6 @@ namespace {
 const PluginInfoTable kBromvaleInfo = {"00AM", "Bromvale - Tessel extract library ver0.01", "*.PAK",
                                        "PAK"};
 
-int32_t DetectPackLayoutStub(const uint8_t*) { return 0; }
-ResultCode PackOperationStub(const InputView&, void*) { return ResultBadData; }
-
 }  // namespace
 
 PLUGIN_EXPORT int32_t WINAPI GetPluginInfo(int32_t infoIndex, LPSTR buffer, int32_t bufferLength) {
@@ -19,27 +20,23 @@ PLUGIN_EXPORT int32_t WINAPI GetPluginInfo(int32_t infoIndex, LPSTR buffer, int3
 }
 
 PLUGIN_EXPORT int32_t WINAPI IsSupported(LPCSTR /*filePath*/, UINT_PTR headerSource) {
-  return HeaderProbe(headerSource, DetectPackLayoutStub, 66);
+  return HeaderProbe(headerSource, TestPackHeader, PackProbeLength);
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetArchiveInfo(LPCSTR source, intptr_t offsetOrSize, uint32_t flag,
                                                HLOCAL* entryListOut) {
-  (void)entryListOut;
-  return DispatchInput(source, offsetOrSize, flag, PackOperationStub, nullptr);
+  return ListArchiveEntries(source, offsetOrSize, flag, entryListOut, ListPack);
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetFileInfo(LPCSTR source, intptr_t offsetOrSize, LPCSTR entryName,
-                                            uint32_t flag, void* entryInfo) {
-  (void)entryName;
-  (void)entryInfo;
-  return DispatchInput(source, offsetOrSize, flag, PackOperationStub, nullptr);
+                                            uint32_t flag, ArchiveEntryInfo* entryInfo) {
+  return FindArchiveEntry(source, offsetOrSize, entryName, flag, entryInfo, ListPack);
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetFile(LPCSTR source, intptr_t offsetOrSize, LPSTR destination,
                                         uint32_t flag, ProgressCallback progress, intptr_t userData) {
-  (void)destination;
-  if (ProgressAsksToStop(progress, 0, 1, userData)) return ResultCancelled;
-  const ResultCode result = DispatchInput(source, offsetOrSize, flag, PackOperationStub, nullptr);
-  ProgressAsksToStop(progress, 1, 1, userData);
-  return result;
+  // The locator leaves the entry's data start here for the copier.
+  const uint8_t* entryContext = nullptr;
+  return ExtractionFrame(source, offsetOrSize, destination, flag, progress, userData,
+                         LocatePackEntryForExtraction, CopyPackEntry, &entryContext);
 }

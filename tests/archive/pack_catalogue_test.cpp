@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ struct DetectCase {
 };
 
 std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t at, const std::string& text) {
-  std::memcpy(bytes.data() + at, text.data(), text.size());
+  std::copy(text.begin(), text.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
   return bytes;
 }
 
