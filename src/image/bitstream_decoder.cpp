@@ -1,0 +1,230 @@
+// Bit-stream decoder.
+//
+// Every result (pixels, result code, progress positions) is that of a reader
+// taking one bit at a time; what makes it fast is how the bits are had:
+// - The stream is read ahead into a 64-bit buffer whose lowest bit is the next
+//   stream bit. While at least 8 bytes of the data block remain, a refill is
+//   one unaligned 64-bit load with no branch, made once per token and once
+//   per copy command (a command needs at most 50 bits, a refill leaves 56).
+// - Codes come from the buffer by table: a literal is its 8 low bits
+//   reversed, an index code one lookup of its 5 low bits, a count code the
+//   number of trailing one-bits and the reversed bits that follow.
+// - Copies move 8 bytes at a time wherever the work buffer has room after
+//   them (pixel_copy.h).
+// - Near the end of the data block the buffer is topped up byte by byte and
+//   then padded with zero bits. Every code is checked against the real bits
+//   left: a code that would take a padding bit is a truncation, exactly where
+//   the one-bit reader would have found the data exhausted.
+#include "image/bitstream_decoder.h"
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "image/kzx_format.h"
+#include "image/pixel_copy.h"
+
+namespace {
+
+// Base value 2^k - 1 of a count code with k one-bits before its zero bit.
+constexpr uint32_t CountCodeBase[BitStreamMaxCountPrefix + 1] = {
+    0,       1,       3,       7,       15,      31,      63,      127,
+    255,     511,     1023,    2047,    4095,    8191,    16383,   32767,
+    65535,   131071,  262143,  524287,  1048575, 2097151, 4194303};
+
+constexpr std::array<uint8_t, 256> MakeByteReversal() {
+  std::array<uint8_t, 256> table{};
+  for (int i = 0; i < 256; ++i) {
+    int reversed = 0;
+    for (int bit = 0; bit < 8; ++bit) reversed |= ((i >> bit) & 1) << (7 - bit);
+    table[i] = static_cast<uint8_t>(reversed);
+  }
+  return table;
+}
+constexpr std::array<uint8_t, 256> ByteReversal = MakeByteReversal();
+
+// An index code by its first five bits in reading order (bit 0 read first):
+// "0 b" is index b in 2 bits, "1 0 xx" index 2 + x in 4 bits, "1 1 xxx"
+// index 6 + x in 5 bits, x most significant bit first.
+struct IndexCode {
+  uint8_t index;
+  uint8_t bits;
+};
+
+constexpr std::array<IndexCode, 32> MakeIndexCodes() {
+  std::array<IndexCode, 32> table{};
+  for (int peek = 0; peek < 32; ++peek) {
+    const int b0 = peek & 1, b1 = (peek >> 1) & 1, b2 = (peek >> 2) & 1;
+    const int b3 = (peek >> 3) & 1, b4 = (peek >> 4) & 1;
+    if (b0 == 0) {
+      table[peek] = {static_cast<uint8_t>(b1), 2};
+    } else if (b1 == 0) {
+      table[peek] = {static_cast<uint8_t>(2 + (b2 << 1 | b3)), 4};
+    } else {
+      table[peek] = {static_cast<uint8_t>(6 + (b2 << 2 | b3 << 1 | b4)), 5};
+    }
+  }
+  return table;
+}
+constexpr std::array<IndexCode, 32> IndexCodes = MakeIndexCodes();
+
+// A distance no copy may use: larger than any number of pixels written.
+constexpr size_t NoSource = SIZE_MAX;
+
+// How far back each index reaches, in pixels. In pictures 1 or 2 pixels wide
+// some neighbours come out at 0 or -1 pixels back, which would copy pixels
+// onto themselves or from ahead of the output: such an index has no source.
+struct DistanceTable {
+  size_t distance[BitStreamDistanceCount];
+};
+
+DistanceTable BuildDistanceTable(int32_t width) {
+  const int64_t w = width;
+  const int64_t back[BitStreamDistanceCount] = {1,         w,         2,         w + 1, w - 1,
+                                                2 * w,     w + 2,     w - 2,     2 * w + 2,
+                                                2 * w + 1, 2 * w - 1, 2 * w - 2, 3 * w, 3 * w + 1};
+  DistanceTable table;
+  for (int i = 0; i < BitStreamDistanceCount; ++i) {
+    table.distance[i] = back[i] >= 1 ? static_cast<size_t>(back[i]) : NoSource;
+  }
+  return table;
+}
+
+// The reader's state. `buffer` holds the next unread bits, the next one
+// lowest; its low `available` bits are stream bits, of which the top
+// `padding` are zero bits standing for bytes past the end of the data block.
+// Bits at and above `available` may already hold copies of the bytes at
+// `next`: a refill ORs the same values over them.
+struct BitReader {
+  const uint8_t* next;  // first byte not yet in the buffer
+  const uint8_t* end;   // one past the data block
+  uint64_t buffer;
+  uint32_t available;
+  uint32_t padding;
+};
+
+// Eight stream bytes as a little-endian word, in one load on every target
+// this is built for.
+inline uint64_t LoadWordLE(const uint8_t* p) {
+  uint64_t value;
+  std::memcpy(&value, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap64(value);
+#endif
+  return value;
+}
+
+// Leaves at least 56 bits in the buffer.
+inline void Refill(BitReader& r) {
+  if (r.end - r.next >= 8) {
+    r.buffer |= LoadWordLE(r.next) << r.available;
+    r.next += (63 - r.available) >> 3;
+    r.available |= 56;
+    return;
+  }
+  while (r.available <= 56) {
+    if (r.next < r.end) {
+      r.buffer |= static_cast<uint64_t>(*r.next++) << r.available;
+    } else {
+      r.padding += 8;
+    }
+    r.available += 8;
+  }
+}
+
+inline bool HasBits(const BitReader& r, uint32_t bits) { return bits <= r.available - r.padding; }
+
+inline void Consume(BitReader& r, uint32_t bits) {
+  r.buffer >>= bits;
+  r.available -= bits;
+}
+
+// The read position of the one-bit reader after the bits consumed so far:
+// the offset just past the 32-bit word that holds the next unread bit.
+inline uint64_t ReadPosition(const BitReader& r, const uint8_t* data) {
+  const uint64_t consumed = 8 * static_cast<uint64_t>(r.next - data) + r.padding - r.available;
+  return 4 * (consumed / 32 + 1);
+}
+
+inline uint32_t CountTrailingOnes(uint64_t bits) {
+  const uint64_t zeros = ~bits;
+  if (zeros == 0) return 64;
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<uint32_t>(__builtin_ctzll(zeros));
+#else
+  uint32_t n = 0;
+  while (((zeros >> n) & 1) == 0) ++n;
+  return n;
+#endif
+}
+
+// The k low bits of `bits` reversed (k <= 22): a field read most significant
+// bit first.
+inline uint32_t ReverseLowBits(uint64_t bits, uint32_t k) {
+  const uint32_t reversed = static_cast<uint32_t>(ByteReversal[bits & 0xFF]) << 16 |
+                            static_cast<uint32_t>(ByteReversal[(bits >> 8) & 0xFF]) << 8 |
+                            ByteReversal[(bits >> 16) & 0xFF];
+  return (reversed >> (24 - k)) & ((1u << k) - 1);
+}
+
+}  // namespace
+
+ResultCode DecodeBitStream(const uint8_t* data, int32_t dataLength, uint8_t* work, int32_t width,
+                           int32_t height, ProgressCallback progress, intptr_t userData) {
+  if (dataLength < 0 || width < 0 || height < 0) return ResultBadData;
+  if (dataLength == 0) return ResultOk;
+  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  if (pixels > SIZE_MAX) return ResultBadData;
+  const size_t size = static_cast<size_t>(pixels);
+  // An empty picture is complete before the first token.
+  if (size == 0) return ResultOk;
+
+  const DistanceTable table = BuildDistanceTable(width);
+  const uint32_t groupTokens = static_cast<uint32_t>(dataLength) / 64 + 1;
+  BitReader r = {data, data + dataLength, 0, 0, 0};
+  size_t o = 0;  // pixels written; the offset of the next one
+  uint64_t reported = 0;
+
+  for (;;) {
+    if (ProgressAsksToStop(progress, static_cast<int32_t>(reported), dataLength, userData)) {
+      return ResultCancelled;
+    }
+    for (uint32_t token = 0; token < groupTokens; ++token) {
+      Refill(r);
+      if (!HasBits(r, 8)) return ResultTruncatedData;
+      work[o++] = ByteReversal[r.buffer & 0xFF];
+      if (o == size) return ResultOk;
+      if (!HasBits(r, 9)) return ResultTruncatedData;
+      const bool tokenEnds = (r.buffer >> 8) & 1;
+      Consume(r, 9);
+      if (tokenEnds) continue;
+
+      int previous = -1;
+      for (;;) {
+        Refill(r);
+        const IndexCode code = IndexCodes[r.buffer & 31];
+        if (!HasBits(r, code.bits)) return ResultTruncatedData;
+        Consume(r, code.bits);
+        if (code.index == previous) break;  // the end marker
+        previous = code.index;
+
+        const uint32_t k = CountTrailingOnes(r.buffer);
+        if (k > BitStreamMaxCountPrefix || !HasBits(r, 2 * k + 1)) return ResultTruncatedData;
+        const uint32_t value = CountCodeBase[k] + ReverseLowBits(r.buffer >> (k + 1), k);
+        Consume(r, 2 * k + 1);
+
+        const size_t length = static_cast<size_t>(value) + (code.index < 2 ? 1 : 2);
+        const size_t distance = table.distance[code.index];
+        if (distance > o || length > size - o) return ResultBadData;
+        CopyPixelsForward(work + o, distance, length, size - o);
+        o += length;
+        if (o == size) return ResultOk;
+      }
+    }
+    reported = ReadPosition(r, data);
+    if (reported >= static_cast<uint64_t>(dataLength)) {
+      ClearCopyScratch(work, o, size);
+      return ResultOk;
+    }
+  }
+}

@@ -1,0 +1,64 @@
+// The KZX image format: a 26-byte header, a palette of 3-byte colours, extra
+// bytes nobody reads, and one block of 8-bit pixel data in the bit-stream or
+// the chunked encoding. The four operations below are what the plug-in's
+// exports run: the format test of IsSupported and the info, decode and
+// palette operations of the picture frame. They read only through an
+// InputView and check every range they read with IsReadable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/host_interface.h"
+#include "frame/input_source.h"
+#include "image/picture_info.h"
+
+// Header: all numbers little-endian.
+constexpr size_t KzxMagicLength = 10;
+constexpr uint8_t KzxMagic[KzxMagicLength] = {0x2E, 0x38, 0x42, 0x69, 0x74,
+                                              0x56, 0x61, 0x73, 0x6B, 0x00};
+constexpr size_t KzxHeaderSize = 26;
+constexpr size_t KzxEncodingOffset = 10;
+constexpr size_t KzxWidthOffset = 14;
+constexpr size_t KzxHeightOffset = 16;
+constexpr size_t KzxPaletteCountOffset = 18;
+constexpr size_t KzxExtraLengthOffset = 20;
+constexpr size_t KzxDataLengthOffset = 22;
+// The one encoding value that selects the bit stream; every other value
+// selects chunks.
+constexpr uint16_t KzxEncodingBitStream = 256;
+constexpr size_t KzxPaletteEntrySize = 3;
+constexpr int16_t KzxColorDepth = 8;
+
+// Bit-stream encoding.
+constexpr int BitStreamDistanceCount = 14;
+// A count code has at most this many one-bits before its zero bit.
+constexpr int BitStreamMaxCountPrefix = 22;
+
+// Chunked encoding.
+constexpr size_t ChunkHeaderSize = 10;
+constexpr uint16_t ChunkSignature = 0x5843;  // "CX"
+constexpr size_t ChunkCodedLengthOffset = 6;
+constexpr uint8_t ChunkEscape = 0xFF;
+constexpr size_t ChunkEscapeMinLength = 3;  // an escape copies its length code + 3 pixels
+
+// 1 when the first ten bytes are the KZX magic, else 0. Reads nothing more.
+int32_t TestKzxHeader(const uint8_t* header);
+
+// Size and depth from the header: 8 bits per pixel, always. ResultBadData,
+// with the record untouched, when the header cannot be read.
+ResultCode FillPictureInfo(const InputView& input, PictureInfo* info);
+
+// Copies the palette's 3-byte colours into the first 4 bytes of as many
+// colour-table entries, at most entryCapacity; entries beyond it are ignored.
+// ResultBadData, nothing written, when the header or palette cannot be read.
+ResultCode FillPalette(const InputView& input, uint8_t* colorTable, uint32_t entryCapacity);
+
+// Decodes the pixels into the pixel block, bottom row at `pixels`, each row
+// `stride` bytes after the one below; bytes after a row's pixels are not
+// written. `height` is the height the block was sized for and must be the
+// header's. Pixels that the data does not reach are 0. ResultOk,
+// ResultCancelled, ResultBadData or ResultTruncatedData; on anything but
+// ResultOk the pixel block is not written.
+ResultCode DecodePixels(const InputView& input, uint8_t* pixels, int32_t stride, int32_t height,
+                        ProgressCallback progress, intptr_t userData);

@@ -1,0 +1,51 @@
+// The forward pixel copy both KZX decoders use for their back-references.
+//
+// A copy repeats earlier pixels: pixel o + j receives pixel o - distance + j,
+// for j ascending, so a distance shorter than the length repeats the last
+// `distance` pixels. Where the work buffer has CopySlack bytes to spare beyond
+// the copy, the copy moves 8 bytes at a time and may leave up to CopySlack - 1
+// bytes of scratch right after its last pixel; the decoders either overwrite
+// them with later pixels or clear them (ClearCopyScratch) when they stop early.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+constexpr size_t CopySlack = 8;
+
+inline void CopyEightBytes(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
+
+// out is the first pixel to write, room the bytes from out to the end of the
+// work buffer (room >= length), distance >= 1 and no more than the pixels
+// already written before out.
+inline void CopyPixelsForward(uint8_t* out, size_t distance, size_t length, size_t room) {
+  const uint8_t* from = out - distance;
+  if (room - length < CopySlack) {
+    for (size_t j = 0; j < length; ++j) out[j] = from[j];
+    return;
+  }
+  uint8_t* const stop = out + length;
+  if (distance >= 8) {
+    // Every 8-byte source lies wholly before its destination, so each move
+    // reads only finished pixels.
+    for (uint8_t* to = out; to < stop; to += 8) CopyEightBytes(to, to - distance);
+  } else if (distance == 1) {
+    uint64_t pattern = 0x0101010101010101ull * from[0];
+    for (uint8_t* to = out; to < stop; to += 8) std::memcpy(to, &pattern, 8);
+  } else {
+    // The copied pixels repeat with period `distance`, hence also with the
+    // smallest multiple of it that is at least 8: after the first 8 pixels
+    // the rest moves in 8-byte steps from that far back.
+    for (size_t j = 0; j < 8; ++j) out[j] = from[j];
+    const size_t period = distance * ((8 + distance - 1) / distance);
+    for (uint8_t* to = out + 8; to < stop; to += 8) CopyEightBytes(to, to - period);
+  }
+}
+
+// Decoding stopped with `written` pixels: the scratch a fast copy may have
+// left after them goes back to 0, the value of a pixel never decoded.
+inline void ClearCopyScratch(uint8_t* work, size_t written, size_t size) {
+  const size_t rest = size - written;
+  std::memset(work + written, 0, rest < CopySlack ? rest : CopySlack);
+}
