@@ -138,8 +138,12 @@ ResultCode WriteToDirectory(const uint8_t* record, LPCSTR displayName, int32_t s
   // The old file goes only now that the new one is complete.
   CloseHandle(target.handle);
   DeleteFileA(targetPath);
-  // When the move fails the complete data stays in the temporary file.
-  return MoveFileA(tempPath, targetPath) ? ResultOk : ResultWriteError;
+  if (MoveFileA(tempPath, targetPath)) return ResultOk;
+  // The complete data stays in the temporary file when the old file is gone;
+  // when the old file could not be deleted (it is read-only, say) nothing has
+  // changed, and the temporary file would only be litter.
+  if (GetFileAttributesA(targetPath) != INVALID_FILE_ATTRIBUTES) DeleteFileA(tempPath);
+  return ResultWriteError;
 }
 
 }  // namespace
