@@ -3,13 +3,14 @@
 #include "frame/export_api.h"
 #include "frame/input_source.h"
 #include "frame/plugin_identity.h"
+#include "image/kzx_format.h"
+#include "image/picture_frame.h"
 
 namespace {
 
 const PluginInfoTable kPelkoInfo = {"00IN", "KZX to DIB filter ver0.01", "*.kzx", "KZX"};
 
-int32_t TestKzxHeaderStub(const uint8_t*) { return 0; }
-ResultCode PictureOperationStub(const InputView&, void*) { return ResultBadData; }
+const PictureOperations kKzxOperations = {FillPictureInfo, DecodePixels, FillPalette};
 
 }  // namespace
 
@@ -18,24 +19,19 @@ PLUGIN_EXPORT int32_t WINAPI GetPluginInfo(int32_t infoIndex, LPSTR buffer, int3
 }
 
 PLUGIN_EXPORT int32_t WINAPI IsSupported(LPCSTR /*filePath*/, UINT_PTR headerSource) {
-  return HeaderProbe(headerSource, TestKzxHeaderStub, 26);
+  return HeaderProbe(headerSource, TestKzxHeader, static_cast<int32_t>(KzxHeaderSize));
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetPictureInfo(LPCSTR source, intptr_t offsetOrSize, uint32_t flag,
-                                               void* pictureInfo) {
-  (void)pictureInfo;
-  return DispatchInput(source, offsetOrSize, flag, PictureOperationStub, nullptr);
+                                               PictureInfo* pictureInfo) {
+  return ReportPictureInfo(kKzxOperations, source, offsetOrSize, flag, pictureInfo);
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetPicture(LPCSTR source, intptr_t offsetOrSize, uint32_t flag,
                                            HLOCAL* bitmapInfoOut, HLOCAL* bitsOut,
                                            ProgressCallback progress, intptr_t userData) {
-  (void)bitmapInfoOut;
-  (void)bitsOut;
-  if (ProgressAsksToStop(progress, 0, 1, userData)) return ResultCancelled;
-  const ResultCode result = DispatchInput(source, offsetOrSize, flag, PictureOperationStub, nullptr);
-  if (result == ResultOk) ProgressAsksToStop(progress, 1, 1, userData);
-  return result;
+  return BuildPicture(kKzxOperations, source, offsetOrSize, flag, bitmapInfoOut, bitsOut, progress,
+                      userData);
 }
 
 PLUGIN_EXPORT ResultCode WINAPI GetPreview(LPCSTR, intptr_t, uint32_t, HLOCAL*, HLOCAL*,
