@@ -10,6 +10,18 @@ namespace {
 // directory: a longer directory is refused before the call.
 constexpr size_t kTempDirectoryLimit = MAX_PATH - 14;
 
+// A copy of a pack in the host's memory: the host names where it ends
+// (offsetOrSize bytes on from the entry's record) but not where it begins, so
+// the walk back to the catalogue start is bounded by the read-access test
+// alone while nothing past the end is read. The lowest address stands for
+// "no first byte known".
+InputBounds HostBlockBounds(LPCSTR source, intptr_t size) {
+  InputBounds bounds;
+  bounds.first = reinterpret_cast<const uint8_t*>(uintptr_t{1});
+  bounds.end = reinterpret_cast<const uint8_t*>(source) + size;
+  return bounds;
+}
+
 struct ExtractionRun {
   LPSTR destination;
   uint32_t flag;
@@ -18,6 +30,8 @@ struct ExtractionRun {
   EntryLocator locator;
   EntryCopier copier;
   void* entryContext;
+  bool hostBlock = false;     // memory input, whose end the host names
+  InputBounds hostBlockBounds;
   bool inputOpened = false;  // the operation ran: a pack file was mapped
   bool located = false;
 };
@@ -27,8 +41,9 @@ ResultCode RunExtraction(const InputView& input, void* context) {
   run->inputOpened = true;
   char displayName[EntryNameBufferSize] = {};
   int32_t size = 0;
+  const InputBounds& bounds = run->hostBlock ? run->hostBlockBounds : input.bounds;
   const ResultCode result =
-      run->locator(input.data, input.bounds, displayName, &size, run->entryContext);
+      run->locator(input.data, bounds, displayName, &size, run->entryContext);
   if (result != ResultOk) return result;
   run->located = true;
   return WriteEntryOutput(input.data, displayName, size, run->entryContext, run->destination,
@@ -160,7 +175,12 @@ ResultCode ExtractionFrame(LPCSTR source, intptr_t offsetOrSize, LPSTR destinati
     return ResultMemoryError;
   }
 
-  ExtractionRun run{destination, flag, progress, userData, locator, copier, entryContext};
+  ExtractionRun run{destination, flag, progress, userData, locator, copier, entryContext,
+                    false, InputBounds{}};
+  if (inputKind == InputKindMemory) {
+    run.hostBlock = true;
+    run.hostBlockBounds = HostBlockBounds(source, offsetOrSize);
+  }
   const ResultCode result = DispatchInput(source, offsetOrSize, flag, RunExtraction, &run);
 
   // No closing call when nothing was begun: a pack file that could not be

@@ -195,7 +195,7 @@ ResultCode LocatePackEntry(const uint8_t* record, const InputBounds& bounds, cha
   const uintptr_t fromStart =
       reinterpret_cast<uintptr_t>(record) - reinterpret_cast<uintptr_t>(catalogue.start);
   int32_t entrySize = 0;
-  const uint8_t* data = nullptr;
+  uint64_t dataOffset = 0;
 
   switch (catalogue.layout) {
     case PackLayout1: {
@@ -208,11 +208,13 @@ ResultCode LocatePackEntry(const uint8_t* record, const InputBounds& bounds, cha
         return ResultBadData;
       }
       const int32_t offset = LoadI32LE(record + PackDataOffsetInRecord1);
-      entrySize = static_cast<int32_t>(
-          LoadU32LE(record + PackRecordSize1 + PackDataOffsetInRecord1) - static_cast<uint32_t>(offset));
+      // Data never comes before its catalogue; a negative offset would point
+      // into whatever precedes the pack.
+      if (offset < 0) return ResultBadData;
+      entrySize = static_cast<int32_t>(LoadU32LE(record + PackRecordSize1 + PackDataOffsetInRecord1) -
+                                       static_cast<uint32_t>(offset));
       FormatPackName(record, displayName);
-      data = offset >= 0 ? StepForward(catalogue.start, static_cast<uint32_t>(offset))
-                         : StepBack(catalogue.start, static_cast<size_t>(-static_cast<int64_t>(offset)));
+      dataOffset = static_cast<uint32_t>(offset);
       break;
     }
     case PackLayout2: {
@@ -228,7 +230,7 @@ ResultCode LocatePackEntry(const uint8_t* record, const InputBounds& bounds, cha
       if (!IsReadable(bounds, nameRecord, PackNameRecordSize2)) return ResultBadData;
       entrySize = static_cast<int32_t>(LoadU32LE(nameRecord + PackSizeInNameRecord2));
       FormatPackName(nameRecord, displayName);
-      data = StepForward(catalogue.start, LoadU32LE(record + PackDataOffsetInLocation2));
+      dataOffset = LoadU32LE(record + PackDataOffsetInLocation2);
       break;
     }
     default:
@@ -236,11 +238,15 @@ ResultCode LocatePackEntry(const uint8_t* record, const InputBounds& bounds, cha
   }
 
   // An entry is located only when all of its data can be read: a size that
-  // the offsets make negative, or data past the input's end, is refused here
-  // rather than after the output has been allocated or created.
-  if (entrySize < 0 || !IsReadable(bounds, data, static_cast<uint64_t>(entrySize))) {
+  // the offsets make negative, data past the input's end, or an offset that
+  // would wrap around the address space, is refused here rather than after
+  // the output has been allocated or created.
+  if (entrySize < 0 ||
+      dataOffset > UINTPTR_MAX - reinterpret_cast<uintptr_t>(catalogue.start)) {
     return ResultBadData;
   }
+  const uint8_t* data = StepForward(catalogue.start, dataOffset);
+  if (!IsReadable(bounds, data, static_cast<uint64_t>(entrySize))) return ResultBadData;
   *size = entrySize;
   *dataStart = data;
   return ResultOk;

@@ -271,6 +271,8 @@ TEST_F(BromvaleExtraction, ResultsAndProgressCallsOfEachFailure) {
   GuardedBuffer memory(pack);
   const LPCSTR memoryRecord = reinterpret_cast<LPCSTR>(memory.data() + PackPosition(1, 0));
   const intptr_t memoryRest = static_cast<intptr_t>(pack.size() - PackPosition(1, 0));
+  const LPCSTR lastRecord = reinterpret_cast<LPCSTR>(memory.data() + PackPosition(1, 3));
+  const intptr_t lastRest = static_cast<intptr_t>(pack.size() - PackPosition(1, 3));
 
   // A destination of 261 characters, and one of up to 248 (what Windows
   // lets CreateDirectoryA make) that with the 12-character name is 260.
@@ -310,6 +312,9 @@ TEST_F(BromvaleExtraction, ResultsAndProgressCallsOfEachFailure) {
        kMemoryInput | kToMemory, ResultMemoryError, startOnly},
       {"memory: negative size", memoryRecord, -1, &block, kMemoryInput | kToMemory,
        ResultMemoryError, startOnly},
+      // Readable, but past the end of the block the host named.
+      {"memory: data past the size given", lastRecord, lastRest - 1, &block,
+       kMemoryInput | kToMemory, ResultBadData, startOnly},
       {"data past the end of the pack", pastEndPath.c_str(), PackPosition(1, 3), &block, kToMemory,
        ResultBadData, both},
       {"handle location not writable", packPath.c_str(), 2, nullptr, kToMemory, ResultMemoryError,

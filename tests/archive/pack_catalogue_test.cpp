@@ -299,8 +299,12 @@ TEST(LocatePackEntry, RefusesWhatIsNotAListedEntry) {
   StoreU32LE(past2.data() + 4 + 8 * 6 + 16 * 4 + 12, 51);
   std::vector<uint8_t> backwards = pack1;  // offsets that fall back: a negative size
   StoreU32LE(backwards.data() + 2 + 80 + 12, LoadU32LE(backwards.data() + 2 + 64 + 12) - 1);
+  std::vector<uint8_t> before = pack1;  // the fifth entry's data 16 bytes before the pack
+  StoreU32LE(before.data() + 2 + 64 + 12, 0xFFFFFFF0u);
+  StoreU32LE(before.data() + 2 + 80 + 12, 0);
   const Case cases[] = {
       {"layout-1 closing record", pack1, 2 + 16 * 5},
+      {"data before the catalogue", before, 2 + 16 * 4},
       {"layout-2 last record", pack2, 4 + 8 * 5},
       {"between layout-1 records", pack1, 2 + 16 * 2 + 8},
       {"between layout-2 records", pack2, 4 + 8 * 2 + 4},
