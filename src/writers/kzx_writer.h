@@ -20,9 +20,11 @@ struct IndexedPicture {
 
 enum class KzxEncoding { BitStream, Chunked };
 
-// Encodes the picture. On failure answers false and says why in *error, in
-// words for a person (a picture too large for the header's 16-bit sizes, more
-// than 256 colours, a chunked picture that uses all 256 indices, ...).
+// Encodes the picture. On failure answers false, leaves *file as it was and
+// says why in *error, in words for a person (a picture too large for the
+// header's 16-bit sizes or without pixels, more than 256 colours, a pixel
+// whose index lies past the palette, a chunked picture that uses all 256
+// indices, ...).
 // The chunked encoding cannot store index 255: when the picture uses it and
 // some index is free, the colour moves to a free index; *picture is not
 // changed, the file holds the moved indices and palette.

@@ -13,7 +13,10 @@ struct PackEntrySource {
 
 // Writes the pack to outPath, streaming entry data from the source files. On
 // failure answers false, says why in *error (naming the entry), and leaves no
-// partial file at outPath. layout is 1 or 2.
+// partial file at outPath. layout is 1 or 2. Names must list back as given
+// and differ in more than case; a layout-1 pack needs three entries, the
+// first three not empty, to be recognised. A pack shorter than the 66 bytes
+// that recognition reads is padded with zeros.
 bool WritePack(const std::string& outPath, const std::vector<PackEntrySource>& entries, int layout,
                std::string* error);
 
