@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/host_listing.h"
 #include "archive/pack_fixture.h"
 #include "host/plugin_api.h"
 #include "support/guarded_buffer.h"
@@ -16,11 +17,6 @@ namespace {
 
 constexpr uint32_t kMemoryInput = 1;
 constexpr uint32_t kToMemory = 0x100;
-
-struct Listed {
-  ResultCode result = ResultOk;
-  std::vector<ArchiveEntryInfo> records;
-};
 
 struct Extracted {
   ResultCode result = ResultOk;
@@ -39,19 +35,8 @@ class BromvaleRobustness : public ::testing::Test {
     ASSERT_TRUE(getArchiveInfo_ && getFileInfo_ && getFile_ && isSupported_);
   }
 
-  Listed List(const uint8_t* pack) const {
-    Listed listed;
-    HLOCAL list = nullptr;
-    listed.result = getArchiveInfo_(reinterpret_cast<LPCSTR>(pack), 0, kMemoryInput, &list);
-    if (listed.result != ResultOk) return listed;
-    const size_t capacity = LocalSize(list) / sizeof(ArchiveEntryInfo);
-    const auto* records = static_cast<const ArchiveEntryInfo*>(LocalLock(list));
-    for (size_t i = 0; i < capacity && records[i].method[0] != 0; ++i) {
-      listed.records.push_back(records[i]);
-    }
-    LocalUnlock(list);
-    LocalFree(list);
-    return listed;
+  HostListing List(const uint8_t* pack) const {
+    return ListThroughHost(getArchiveInfo_, reinterpret_cast<LPCSTR>(pack), 0, kMemoryInput);
   }
 
   Extracted Extract(const uint8_t* record, size_t readable) const {
@@ -96,7 +81,7 @@ TEST_F(BromvaleRobustness, PacksCutAtEveryLengthAreReadOnlyUpToTheCut) {
       const int32_t supported = isSupported_(nullptr, reinterpret_cast<UINT_PTR>(guarded.data()));
       EXPECT_EQ(supported, cut >= 66 ? layout : 0);
 
-      const Listed listed = List(guarded.data());
+      const HostListing listed = List(guarded.data());
       if (listed.result == ResultOk) {
         EXPECT_EQ(listed.records.size(), entries.size());
       } else {
@@ -156,13 +141,13 @@ TEST_F(BromvaleRobustness, FourThreadsGetTheSameResults) {
     const std::vector<uint8_t> pack = MakePack(layout, entries);
     GuardedBuffer guarded(pack);
 
-    const Listed reference = List(guarded.data());
+    const HostListing reference = List(guarded.data());
     ASSERT_EQ(reference.result, ResultOk);
     ASSERT_EQ(reference.records.size(), entries.size());
 
     auto work = [&](std::vector<Extracted>* results, bool* listsAgree) {
       for (int round = 0; round < 20; ++round) {
-        const Listed listed = List(guarded.data());
+        const HostListing listed = List(guarded.data());
         *listsAgree = *listsAgree && listed.result == ResultOk &&
                       listed.records.size() == reference.records.size() &&
                       std::memcmp(listed.records.data(), reference.records.data(),

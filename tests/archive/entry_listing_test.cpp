@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/host_listing.h"
 #include "archive/pack_fixture.h"
 #include "host/plugin_api.h"
 #include "support/guarded_buffer.h"
@@ -127,22 +128,12 @@ class BromvaleListing : public ::testing::Test {
   // Lists the pack and gives the records before the terminator, checking
   // the block's shape on the way.
   std::vector<ArchiveEntryInfo> List(LPCSTR source, intptr_t offsetOrSize, uint32_t flag) {
-    HLOCAL list = nullptr;
-    const ResultCode result = getArchiveInfo_(source, offsetOrSize, flag, &list);
-    EXPECT_EQ(result, ResultOk);
-    if (result != ResultOk || list == nullptr) return {};
-    const size_t blockRecords = LocalSize(list) / kRecord;
-    const auto* records = static_cast<const ArchiveEntryInfo*>(LocalLock(list));
-    std::vector<ArchiveEntryInfo> entries;
-    while (entries.size() < blockRecords && records[entries.size()].method[0] != 0) {
-      entries.push_back(records[entries.size()]);
-    }
-    EXPECT_EQ(blockRecords, entries.size() + 2);
-    const ArchiveEntryInfo zero{};
-    EXPECT_EQ(std::memcmp(&records[entries.size()], &zero, kRecord), 0) << "terminating record";
-    LocalUnlock(list);
-    LocalFree(list);
-    return entries;
+    const HostListing listing = ListThroughHost(getArchiveInfo_, source, offsetOrSize, flag);
+    EXPECT_EQ(listing.result, ResultOk);
+    if (listing.result != ResultOk) return {};
+    EXPECT_EQ(listing.blockRecords, listing.records.size() + 2);
+    EXPECT_TRUE(listing.endsInZeroRecord);
+    return listing.records;
   }
 
   PluginLibrary plugin_{"Bromvale"};
