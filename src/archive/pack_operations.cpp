@@ -7,7 +7,11 @@
 ResultCode ListPack(const InputView& input, EntryCollector* collector) {
   const int32_t count = PackEntryCount(input.data, input.bounds);
   if (count < 0) return ResultBadData;
-  const ResultCode result = ReserveRecords(collector, count);
+  // One record more than the entries: the last commit then finds room, and
+  // the list, which ends with the same two zero records either way, is not
+  // copied to grow by one at the very end. A pack without entries reserves
+  // none, and its empty list is refused.
+  const ResultCode result = ReserveRecords(collector, count > 0 ? count + 1 : 0);
   if (result != ResultOk) return result;
   return EnumeratePack(input.data, input.bounds, FillEntryInfo, collector);
 }
