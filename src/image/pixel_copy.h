@@ -26,17 +26,22 @@ inline void CopyPixelsForward(uint8_t* out, size_t distance, size_t length, size
     return;
   }
   uint8_t* const stop = out + length;
-  if (distance >= 8) {
-    // Every 8-byte source lies wholly before its destination, so each move
-    // reads only finished pixels.
-    for (uint8_t* to = out; to < stop; to += 8) CopyEightBytes(to, to - distance);
-  } else if (distance == 1) {
-    uint64_t pattern = 0x0101010101010101ull * from[0];
-    for (uint8_t* to = out; to < stop; to += 8) std::memcpy(to, &pattern, 8);
+  if (distance - 2 >= 6) {
+    // Distance 1 or at least 8, the common cases, without telling them apart
+    // by a branch: the first 8 pixels are the one source pixel repeated or the
+    // 8 source pixels; then each 8-byte move reads finished pixels, 8 back
+    // (all one value) or `distance` back.
+    uint64_t loaded;
+    std::memcpy(&loaded, from, 8);
+    const uint64_t repeated = 0x0101010101010101ull * from[0];
+    const uint64_t first = distance == 1 ? repeated : loaded;
+    std::memcpy(out, &first, 8);
+    const size_t back = distance == 1 ? 8 : distance;
+    for (uint8_t* to = out + 8; to < stop; to += 8) CopyEightBytes(to, to - back);
   } else {
-    // The copied pixels repeat with period `distance`, hence also with the
-    // smallest multiple of it that is at least 8: after the first 8 pixels
-    // the rest moves in 8-byte steps from that far back.
+    // Distances 2 to 7: the copied pixels repeat with period `distance`,
+    // hence also with the smallest multiple of it that is at least 8: after
+    // the first 8 pixels the rest moves in 8-byte steps from that far back.
     for (size_t j = 0; j < 8; ++j) out[j] = from[j];
     const size_t period = distance * ((8 + distance - 1) / distance);
     for (uint8_t* to = out + 8; to < stop; to += 8) CopyEightBytes(to, to - period);
