@@ -3,18 +3,24 @@
 // Every result (pixels, result code, progress positions) is that of a reader
 // taking one bit at a time; what makes it fast is how the bits are had:
 // - The stream is read ahead into a 64-bit buffer whose lowest bit is the next
-//   stream bit. While at least 8 bytes of the data block remain, a refill is
-//   one unaligned 64-bit load with no branch, made once per token and once
-//   per copy command (a command needs at most 50 bits, a refill leaves 56).
+//   stream bit. A refill is one unaligned 64-bit load with no branch, made
+//   before every copy command (at most 50 bits) and before every stretch of
+//   up to 6 tokens that are a literal alone (9 bits each): a refill leaves at
+//   least 56 bits.
 // - Codes come from the buffer by table: a literal is its 8 low bits
-//   reversed, an index code one lookup of its 5 low bits, a count code the
-//   number of trailing one-bits and the reversed bits that follow.
+//   reversed; a copy command's index and count codes together one lookup of
+//   its 11 low bits, unless the count code is longer (then the number of
+//   trailing one-bits and the reversed bits that follow).
 // - Copies move 8 bytes at a time wherever the work buffer has room after
 //   them (pixel_copy.h).
-// - Near the end of the data block the buffer is topped up byte by byte and
-//   then padded with zero bits. Every code is checked against the real bits
-//   left: a code that would take a padding bit is a truncation, exactly where
-//   the one-bit reader would have found the data exhausted.
+// - A fast loop runs while at least 8 bytes of the data block are left to
+//   load: no code can then reach past the block, so it makes no such check.
+//   A careful loop takes over for the rest: it tops the buffer up byte by
+//   byte and then with zero bits, and checks every code against the bits the
+//   block really has left; a code that would take a padding bit is a
+//   truncation, exactly where the one-bit reader would have found the data
+//   exhausted. Both loops are one template, so they cannot differ in anything
+//   else.
 #include "image/bitstream_decoder.h"
 
 #include <array>
@@ -147,14 +153,15 @@ inline uint64_t LoadWordLE(const uint8_t* p) {
   return value;
 }
 
-// Leaves at least 56 bits in the buffer.
-inline void Refill(BitReader& r) {
-  if (r.end - r.next >= 8) {
-    r.buffer |= LoadWordLE(r.next) << r.available;
-    r.next += (63 - r.available) >> 3;
-    r.available |= 56;
-    return;
-  }
+// While at least 8 bytes are left to load: leaves at least 56 bits.
+inline void RefillFast(BitReader& r) {
+  r.buffer |= LoadWordLE(r.next) << r.available;
+  r.next += (63 - r.available) >> 3;
+  r.available |= 56;
+}
+
+// Near the end of the data block: leaves at least 57 bits, padding included.
+inline void RefillCareful(BitReader& r) {
   while (r.available <= 56) {
     if (r.next < r.end) {
       r.buffer |= static_cast<uint64_t>(*r.next++) << r.available;
@@ -200,6 +207,143 @@ inline uint32_t ReverseLowBits(uint64_t bits, uint32_t k) {
   return (reversed >> (24 - k)) & ((1u << k) - 1);
 }
 
+// Where decoding stands between two steps; a step is a literal with its
+// flag, or a copy command or end marker.
+constexpr int AtTokenStart = -2;  // next comes a token's literal
+constexpr int RunOpened = -1;     // a run's first command, which cannot end it
+
+struct DecoderState {
+  BitReader reader;
+  size_t written;        // pixels written; the offset of the next one
+  int previous;          // AtTokenStart, RunOpened, or the run's last index
+  uint32_t tokensLeft;   // tokens of the current group not yet begun
+};
+
+enum class StepsEnd { GroupDone, Finished, InputLow };
+
+// Decodes steps until the group's last token is complete (GroupDone), the
+// decode has its result (Finished, *result set), or, in the fast loop, fewer
+// than 8 bytes are left to load (InputLow, at a step boundary).
+template <bool kCareful>
+StepsEnd DecodeSteps(DecoderState& state, uint8_t* work, size_t size, const DistanceTable& table,
+                     ResultCode* result) {
+  BitReader r = state.reader;
+  size_t o = state.written;
+  int previous = state.previous;
+  uint32_t tokensLeft = state.tokensLeft;
+  StepsEnd end;
+  // In the fast loop every code fits in the bits a refill leaves.
+  auto fits = [&r](uint32_t bits) { return !kCareful || HasBits(r, bits); };
+
+  for (;;) {
+    if (previous == AtTokenStart && tokensLeft == 0) {
+      end = StepsEnd::GroupDone;
+      break;
+    }
+    if (kCareful) {
+      RefillCareful(r);
+    } else {
+      if (r.end - r.next < 8) {
+        end = StepsEnd::InputLow;
+        break;
+      }
+      RefillFast(r);
+    }
+
+    if (previous == AtTokenStart) {
+      // Tokens that are a literal alone come in long stretches: the fast loop
+      // takes up to 6 of them (54 bits) from one refill.
+      const int burst = kCareful ? 1 : 6;
+      bool finished = false;
+      for (int i = 0; i < burst && tokensLeft > 0; ++i) {
+        --tokensLeft;
+        if (!fits(8)) {
+          *result = ResultTruncatedData;
+          finished = true;
+          break;
+        }
+        work[o++] = ByteReversal[r.buffer & 0xFF];
+        if (o == size) {  // no flag follows the picture's last pixel
+          *result = ResultOk;
+          finished = true;
+          break;
+        }
+        if (!fits(9)) {
+          *result = ResultTruncatedData;
+          finished = true;
+          break;
+        }
+        const bool tokenEnds = (r.buffer >> 8) & 1;
+        Consume(r, 9);
+        if (!tokenEnds) {
+          previous = RunOpened;
+          break;
+        }
+      }
+      if (finished) {
+        end = StepsEnd::Finished;
+        break;
+      }
+      continue;
+    }
+
+    const CommandCode command = CommandCodes[r.buffer & ((1u << CommandPeekBits) - 1)];
+    if (command.index == previous) {  // the end marker
+      if (!fits(command.indexBits)) {
+        *result = ResultTruncatedData;
+        end = StepsEnd::Finished;
+        break;
+      }
+      Consume(r, command.indexBits);
+      previous = AtTokenStart;
+      continue;
+    }
+    previous = command.index;
+    size_t length = command.length;
+    if (command.bits != 0 && fits(command.bits)) {
+      Consume(r, command.bits);
+    } else {
+      // A long count code, or one the careful loop must read bit by bit
+      // against the end of the block.
+      if (!fits(command.indexBits)) {
+        *result = ResultTruncatedData;
+        end = StepsEnd::Finished;
+        break;
+      }
+      Consume(r, command.indexBits);
+      const uint32_t k = CountTrailingOnes(r.buffer);
+      if (k > BitStreamMaxCountPrefix || !fits(2 * k + 1)) {
+        *result = ResultTruncatedData;
+        end = StepsEnd::Finished;
+        break;
+      }
+      const uint32_t value = CountCodeBase[k] + ReverseLowBits(r.buffer >> (k + 1), k);
+      Consume(r, 2 * k + 1);
+      length = static_cast<size_t>(value) + (command.index < 2 ? 1 : 2);
+    }
+
+    const size_t distance = table.distance[command.index];
+    if (distance > o || length > size - o) {
+      *result = ResultBadData;
+      end = StepsEnd::Finished;
+      break;
+    }
+    CopyPixelsForward(work + o, distance, length, size - o);
+    o += length;
+    if (o == size) {  // no end marker follows the picture's last pixel
+      *result = ResultOk;
+      end = StepsEnd::Finished;
+      break;
+    }
+  }
+
+  state.reader = r;
+  state.written = o;
+  state.previous = previous;
+  state.tokensLeft = tokensLeft;
+  return end;
+}
+
 }  // namespace
 
 ResultCode DecodeBitStream(const uint8_t* data, int32_t dataLength, uint8_t* work, int32_t width,
@@ -214,58 +358,22 @@ ResultCode DecodeBitStream(const uint8_t* data, int32_t dataLength, uint8_t* wor
 
   const DistanceTable table = BuildDistanceTable(width);
   const uint32_t groupTokens = static_cast<uint32_t>(dataLength) / 64 + 1;
-  BitReader r = {data, data + dataLength, 0, 0, 0};
-  size_t o = 0;  // pixels written; the offset of the next one
+  DecoderState state = {{data, data + dataLength, 0, 0, 0}, 0, AtTokenStart, 0};
   uint64_t reported = 0;
 
   for (;;) {
     if (ProgressAsksToStop(progress, static_cast<int32_t>(reported), dataLength, userData)) {
       return ResultCancelled;
     }
-    for (uint32_t token = 0; token < groupTokens; ++token) {
-      Refill(r);
-      if (!HasBits(r, 8)) return ResultTruncatedData;
-      work[o++] = ByteReversal[r.buffer & 0xFF];
-      if (o == size) return ResultOk;
-      if (!HasBits(r, 9)) return ResultTruncatedData;
-      const bool tokenEnds = (r.buffer >> 8) & 1;
-      Consume(r, 9);
-      if (tokenEnds) continue;
+    state.tokensLeft = groupTokens;
+    ResultCode result = ResultOk;
+    StepsEnd end = DecodeSteps<false>(state, work, size, table, &result);
+    if (end == StepsEnd::InputLow) end = DecodeSteps<true>(state, work, size, table, &result);
+    if (end == StepsEnd::Finished) return result;
 
-      int previous = -1;
-      for (;;) {
-        Refill(r);
-        const CommandCode command = CommandCodes[r.buffer & ((1u << CommandPeekBits) - 1)];
-        if (command.index == previous) {  // the end marker
-          if (!HasBits(r, command.indexBits)) return ResultTruncatedData;
-          Consume(r, command.indexBits);
-          break;
-        }
-        previous = command.index;
-        size_t length = command.length;
-        if (command.bits != 0) {
-          if (!HasBits(r, command.bits)) return ResultTruncatedData;
-          Consume(r, command.bits);
-        } else {
-          if (!HasBits(r, command.indexBits)) return ResultTruncatedData;
-          Consume(r, command.indexBits);
-          const uint32_t k = CountTrailingOnes(r.buffer);
-          if (k > BitStreamMaxCountPrefix || !HasBits(r, 2 * k + 1)) return ResultTruncatedData;
-          const uint32_t value = CountCodeBase[k] + ReverseLowBits(r.buffer >> (k + 1), k);
-          Consume(r, 2 * k + 1);
-          length = static_cast<size_t>(value) + (command.index < 2 ? 1 : 2);
-        }
-
-        const size_t distance = table.distance[command.index];
-        if (distance > o || length > size - o) return ResultBadData;
-        CopyPixelsForward(work + o, distance, length, size - o);
-        o += length;
-        if (o == size) return ResultOk;
-      }
-    }
-    reported = ReadPosition(r, data);
+    reported = ReadPosition(state.reader, data);
     if (reported >= static_cast<uint64_t>(dataLength)) {
-      ClearCopyScratch(work, o, size);
+      ClearCopyScratch(work, state.written, size);
       return ResultOk;
     }
   }
