@@ -14,6 +14,7 @@ struct InfoRequest {
 
 ResultCode RunFillInfo(const InputView& input, void* context) {
   InfoRequest* request = static_cast<InfoRequest*>(context);
+  if (IsBadWritePtr(request->pictureInfo, sizeof(PictureInfo))) return ResultMemoryError;
   return request->operations->fillInfo(input, request->pictureInfo);
 }
 
@@ -55,6 +56,11 @@ bool PixelBlockSize(const PictureInfo& info, int32_t* stride, uint32_t* bytes) {
 ResultCode BuildBitmap(const InputView& input, void* context) {
   const PictureRequest& request = *static_cast<PictureRequest*>(context);
   const PictureOperations& operations = *request.operations;
+  // Locations the host wants the handles in but that cannot take them.
+  if (IsBadWritePtr(request.bitmapInfoOut, sizeof(HLOCAL)) ||
+      IsBadWritePtr(request.bitsOut, sizeof(HLOCAL))) {
+    return ResultMemoryError;
+  }
 
   PictureInfo info;
   ResultCode result = operations.fillInfo(input, &info);
@@ -138,7 +144,6 @@ int64_t BitmapStride(int32_t colorDepth, int32_t width) {
 
 ResultCode ReportPictureInfo(const PictureOperations& operations, LPCSTR source,
                              intptr_t offsetOrSize, uint32_t flag, PictureInfo* pictureInfo) {
-  if (IsBadWritePtr(pictureInfo, sizeof(PictureInfo))) return ResultMemoryError;
   InfoRequest request = {&operations, pictureInfo};
   return DispatchInput(source, offsetOrSize, flag, RunFillInfo, &request);
 }
@@ -147,9 +152,6 @@ ResultCode BuildPicture(const PictureOperations& operations, LPCSTR source, intp
                         uint32_t flag, HLOCAL* bitmapInfoOut, HLOCAL* bitsOut,
                         ProgressCallback progress, intptr_t userData) {
   if (ProgressAsksToStop(progress, 0, 1, userData)) return ResultCancelled;
-  if (IsBadWritePtr(bitmapInfoOut, sizeof(HLOCAL)) || IsBadWritePtr(bitsOut, sizeof(HLOCAL))) {
-    return ResultMemoryError;
-  }
   PictureRequest request = {&operations, bitmapInfoOut, bitsOut, progress, userData};
   const ResultCode result = DispatchInput(source, offsetOrSize, flag, BuildBitmap, &request);
   if (result == ResultOk) ProgressAsksToStop(progress, 1, 1, userData);

@@ -35,8 +35,8 @@ int32_t ColorTableEntries(int32_t colorDepth);
 int64_t BitmapStride(int32_t colorDepth, int32_t width);
 
 // GetPictureInfo: fillInfo straight into the host's record. The record is
-// left as it was on any failure; one that cannot be written gives
-// ResultMemoryError.
+// left as it was on any failure; once the input is open, a record that
+// cannot be written gives ResultMemoryError.
 ResultCode ReportPictureInfo(const PictureOperations& operations, LPCSTR source,
                              intptr_t offsetOrSize, uint32_t flag, PictureInfo* pictureInfo);
 
@@ -44,7 +44,8 @@ ResultCode ReportPictureInfo(const PictureOperations& operations, LPCSTR source,
 // decode and fillPalette; progress (1, 1) after success. On ResultOk the host
 // owns both blocks, unlocked. Otherwise nothing allocated remains, and both
 // locations hold 0 once the information block had been asked for (before
-// that they are not written).
+// that they are not written). Locations that cannot be written give
+// ResultMemoryError once the input is open, before anything is read.
 ResultCode BuildPicture(const PictureOperations& operations, LPCSTR source, intptr_t offsetOrSize,
                         uint32_t flag, HLOCAL* bitmapInfoOut, HLOCAL* bitsOut,
                         ProgressCallback progress, intptr_t userData);

@@ -253,6 +253,12 @@ TEST(PictureFrame, UnwritableLocationsAreRefused) {
   EXPECT_EQ(ReportPictureInfo(kFakeOperations, reinterpret_cast<LPCSTR>(&fake), 0, InputKindMemory,
                               nullptr),
             ResultMemoryError);
+  // An input kind the frame does not know is refused before anything else.
+  EXPECT_EQ(BuildPicture(kFakeOperations, reinterpret_cast<LPCSTR>(&fake), 0, 2, nullptr, nullptr,
+                         ProgressLog::Record, log.UserData()),
+            ResultNotImplemented);
+  EXPECT_EQ(ReportPictureInfo(kFakeOperations, reinterpret_cast<LPCSTR>(&fake), 0, 3, nullptr),
+            ResultNotImplemented);
 }
 
 TEST(PictureFrame, InfoGoesStraightIntoTheRecord) {
