@@ -1,9 +1,11 @@
 // File handles and mappings.
 //
-// A handle is the address of a kernel object kept alive by the handle table;
-// a call looks its handle up under the table's lock and holds a reference for
-// the rest of the call, so a handle closed by another thread in the meantime
-// is either still whole or already unknown, never half gone.
+// A handle is a small multiple of four, as on Windows, where hosts tell a file
+// handle from an address by its upper bits being zero. It indexes the handle
+// table, whose slots keep the kernel objects alive; a call looks its handle up
+// under the table's lock and holds a reference for the rest of the call, so a
+// handle closed by another thread in the meantime is either still whole or
+// already unknown, never half gone.
 //
 // Windows sharing is enforced among this process's handles: every open file
 // is listed under its (device, inode) with its access and share mode, and an
@@ -24,8 +26,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "winsvc_internal.h"
 
@@ -39,6 +41,9 @@ constexpr DWORD kDeleteAccess = 0x10000u;
 constexpr DWORD kGenericAll = 0x10000000u;
 constexpr DWORD kShareModes = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr uint64_t kViewGranularity = 65536;
+constexpr uintptr_t kHandleStep = 4;
+// Every handle stays below 0x10000.
+constexpr size_t kMaxHandles = 0xFFFF / kHandleStep - 1;
 // How often an open that must learn whether it created the file retries when
 // the name appears or vanishes between its two attempts.
 constexpr int kCreateAttempts = 8;
@@ -80,19 +85,29 @@ struct View {
 using FileKey = std::pair<dev_t, ino_t>;
 
 std::mutex tableMutex;
-std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> handles;
+std::vector<std::shared_ptr<KernelObject>> handleSlots;
+std::vector<size_t> freeSlots;
 std::multimap<FileKey, const FileObject*> openFiles;
 std::map<uintptr_t, View> views;
+
+// The slot a handle names, or null. Called with tableMutex held.
+std::shared_ptr<KernelObject>* SlotOf(HANDLE handle) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  if (value == 0 || value % kHandleStep != 0) return nullptr;
+  const size_t index = value / kHandleStep - 1;
+  if (index >= handleSlots.size() || !handleSlots[index]) return nullptr;
+  return &handleSlots[index];
+}
 
 template <class T>
 std::shared_ptr<T> FindObject(HANDLE handle, ObjectKind kind) {
   std::lock_guard<std::mutex> hold(tableMutex);
-  auto found = handles.find(handle);
-  if (found == handles.end() || found->second->kind != kind) {
+  std::shared_ptr<KernelObject>* slot = SlotOf(handle);
+  if (slot == nullptr || (*slot)->kind != kind) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  return std::static_pointer_cast<T>(found->second);
+  return std::static_pointer_cast<T>(*slot);
 }
 
 // Called with tableMutex held. A handle without data access neither restricts
@@ -127,17 +142,38 @@ bool IsReadOnlyFile(const struct stat& info) {
   return S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Registers a new handle; on failure the object is destroyed (closing its
-// descriptor) and the error is set.
+// Gives the object a handle; null with the error set when none is left.
+// Called with tableMutex held.
 HANDLE Register(std::shared_ptr<KernelObject> object) {
-  HANDLE handle = object.get();
-  try {
-    handles.emplace(handle, std::move(object));
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  size_t index;
+  if (!freeSlots.empty()) {
+    index = freeSlots.back();
+    freeSlots.pop_back();
+  } else if (handleSlots.size() < kMaxHandles) {
+    try {
+      freeSlots.reserve(handleSlots.size() + 1);
+      handleSlots.emplace_back();
+    } catch (const std::bad_alloc&) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    index = handleSlots.size() - 1;
+  } else {
+    SetLastError(WINSVC_ERROR_TOO_MANY_OPEN_FILES);
     return nullptr;
   }
-  return handle;
+  handleSlots[index] = std::move(object);
+  return reinterpret_cast<HANDLE>((index + 1) * kHandleStep);
+}
+
+// Empties the handle's slot and gives its object back. Called with
+// tableMutex held, with a handle that SlotOf found.
+std::shared_ptr<KernelObject> Unregister(HANDLE handle) {
+  const size_t index = reinterpret_cast<uintptr_t>(handle) / kHandleStep - 1;
+  std::shared_ptr<KernelObject> object = std::move(handleSlots[index]);
+  handleSlots[index].reset();
+  freeSlots.push_back(index);  // capacity reserved when the slot was made
+  return object;
 }
 
 // Opens the POSIX path for CreateFileA's disposition and tells whether the
@@ -275,11 +311,11 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, void* /*se
       return failAfterOpen(WINSVC_ERROR_USER_MAPPED_FILE);
     }
     handle = Register(file);
-    if (handle == nullptr) return failAfterOpen(ERROR_NOT_ENOUGH_MEMORY);
+    if (handle == nullptr) return failAfterOpen(GetLastError());
     try {
       openFiles.emplace(FileKey(file->device, file->inode), file.get());
     } catch (const std::bad_alloc&) {
-      handles.erase(handle);
+      Unregister(handle);
       return failAfterOpen(ERROR_NOT_ENOUGH_MEMORY);
     }
   }
@@ -418,13 +454,11 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   std::shared_ptr<KernelObject> object;
   {
     std::lock_guard<std::mutex> hold(tableMutex);
-    auto found = handles.find(handle);
-    if (found == handles.end()) {
+    if (SlotOf(handle) == nullptr) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
-    object = std::move(found->second);
-    handles.erase(found);
+    object = Unregister(handle);
     if (object->kind == ObjectKind::kFile) {
       auto range = openFiles.equal_range(FileKey(object->device, object->inode));
       for (auto it = range.first; it != range.second; ++it) {
