@@ -135,7 +135,7 @@ TEST_F(PelkoExports, ExamplePictureFromMemory) {
   const std::vector<uint8_t> file = ExamplePictureFile();
   EXPECT_EQ(isSupported_(nullptr, reinterpret_cast<UINT_PTR>(file.data())), 1);
 
-  PictureInfo info;
+  alignas(8) PictureInfo info;  // packed: aligned here so that gtest can bind its fields
   ASSERT_EQ(getPictureInfo_(reinterpret_cast<LPCSTR>(file.data()), 0, InputKindMemory, &info), ResultOk);
   EXPECT_EQ(info.width, 4);
   EXPECT_EQ(info.height, 3);
@@ -180,7 +180,7 @@ TEST_F(PelkoExports, FilesAtAnOffset) {
       EXPECT_EQ(bitmap.bitsBytes, (std::vector<uint8_t>{2, 2, 2, 2, 0, 1, 0, 1, 0, 1, 0, 1}));
       EXPECT_EQ(Describe(bitmap.calls), "(0,1)(0,12)(4,12)(8,12)(1,1)");
     }
-    PictureInfo info;
+    alignas(8) PictureInfo info;  // packed: aligned here so that gtest can bind its fields
     std::memset(&info, 0, sizeof info);
     EXPECT_EQ(getPictureInfo_(c.path.c_str(), c.offset, InputKindFile, &info),
               c.result == ResultReadError ? ResultReadError : ResultOk);
@@ -264,7 +264,7 @@ TEST_F(PelkoExports, InputAgainstAGuardPage) {
       GuardedBuffer cut(file.data(), length);
       const Bitmap bitmap = TakeBitmap(getPicture_, cut.data());
       ASSERT_NE(bitmap.result, ResultOk) << length;
-      PictureInfo info;
+      alignas(8) PictureInfo info;  // packed: aligned here so that gtest can bind its fields
       EXPECT_EQ(getPictureInfo_(reinterpret_cast<LPCSTR>(cut.data()), 0, InputKindMemory, &info),
                 length < 26 ? ResultBadData : ResultOk);
       EXPECT_EQ(isSupported_(nullptr, reinterpret_cast<UINT_PTR>(cut.data())), length >= 26 ? 1 : 0);
