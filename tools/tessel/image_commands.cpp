@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef TESSEL_HAVE_PNG
 const char* const PngUnavailable = "PNG is not available in this build";
+#endif
 
 std::string LowerExtension(const std::string& path) {
   std::string extension = fs::path(path).extension().string();

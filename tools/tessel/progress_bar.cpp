@@ -80,8 +80,9 @@ void ProgressBar::Set(size_t item, double fraction, const std::string* label) {
   for (double f : fractions_) sum += f;
   // Redraw only when the figure moves, not at every callback.
   const int tenths = static_cast<int>(1000 * sum / fractions_.size());
-  if (tenths == lastTenths_ && !relabel) return;
+  if (tenths == lastTenths_ && finished_ == lastFinished_ && !relabel) return;
   lastTenths_ = tenths;
+  lastFinished_ = finished_;
   DrawLocked();
 }
 

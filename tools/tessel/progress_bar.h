@@ -45,6 +45,7 @@ class ProgressBar {
   size_t finished_ = 0;
   std::string label_;
   int lastTenths_ = -1;
+  size_t lastFinished_ = 0;
 
   friend void PrintLine(const std::string& line);
 };

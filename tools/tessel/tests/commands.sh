@@ -36,9 +36,9 @@ if [[ ${#pictures[@]} -lt 2 || ${#packs[@]} -lt 2 ]]; then
   echo "FAIL: no samples in $samples" >&2
   exit 1
 fi
-# A photograph of 255 colours, which both encodings hold, and whose rows need
-# padding in a bitmap.
-picture=$samples/coffee.kzx
+# A picture that both encodings hold (index 255 unused), 10 pixels wide so
+# that its bitmap rows need padding.
+picture=$samples/palette.kzx
 # One that uses all 256 indices.
 full=$samples/astro.kzx
 
