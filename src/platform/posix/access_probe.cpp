@@ -4,12 +4,15 @@
 // read-only pages where a plain access would fault.
 //
 // Why it is fast: one byte per page, and up to kBatch pages per system call,
-// so 256 MiB costs 64 calls.
+// so 256 MiB costs 64 calls (twice that for the write test).
 //
-// The write test copies each probed byte onto itself inside the kernel (the
-// same address is source and destination), so the byte's value is rewritten
-// within one copy instruction rather than across two calls, and a writer in
-// another thread cannot lose an update in between.
+// The write test reads a batch of probed bytes and writes the same values
+// back, as the Windows probe does page by page. A write by another thread to
+// one of those bytes between the two calls would be undone; probing memory
+// that another thread is writing is a race on Windows as well. (Copying each
+// byte onto itself in one call would close that window, but costs five times
+// as much on memory not touched before, which is what callers probe most.)
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/uio.h>
@@ -55,13 +58,11 @@ Answer ProbeWithProcessCalls(Probe probe, uintptr_t first, uintptr_t last) {
       }
       at = page + PageSize();
     }
-    ssize_t done;
-    if (probe == Probe::kRead) {
-      local.iov_base = scratch;
-      local.iov_len = count;
-      done = process_vm_readv(self, &local, 1, remote, count, 0);
-    } else {
-      done = process_vm_writev(self, remote, count, remote, count, 0);
+    local.iov_base = scratch;
+    local.iov_len = count;
+    ssize_t done = process_vm_readv(self, &local, 1, remote, count, 0);
+    if (probe == Probe::kWrite && done == static_cast<ssize_t>(count)) {
+      done = process_vm_writev(self, &local, 1, remote, count, 0);
     }
     if (done < 0 && (errno == ENOSYS || errno == EPERM)) return Answer::kUnavailable;
     if (done != static_cast<ssize_t>(count)) return Answer::kBad;

@@ -110,6 +110,22 @@ std::shared_ptr<T> FindObject(HANDLE handle, ObjectKind kind) {
   return std::static_pointer_cast<T>(*slot);
 }
 
+// The file behind a handle for a synchronous read or write, or null with the
+// error set.
+std::shared_ptr<FileObject> FindFileForTransfer(HANDLE handle, void* overlapped, bool writing) {
+  auto file = FindObject<FileObject>(handle, ObjectKind::kFile);
+  if (!file) return nullptr;
+  if (overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!(writing ? file->canWrite : file->canRead)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return file;
+}
+
 // Called with tableMutex held. A handle without data access neither restricts
 // others nor is restricted, as on Windows.
 bool ConflictsWithOpenHandles(const FileObject& wanted) {
@@ -335,16 +351,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, void* /*se
 
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped) {
   if (read != nullptr) *read = 0;
-  auto file = FindObject<FileObject>(handle, ObjectKind::kFile);
+  auto file = FindFileForTransfer(handle, overlapped, false);
   if (!file) return FALSE;
-  if (overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!file->canRead) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   DWORD total = 0;
   while (total < toRead) {
     const ssize_t got = ::read(file->fd, static_cast<char*>(buffer) + total, toRead - total);
@@ -364,16 +372,8 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, v
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       void* overlapped) {
   if (written != nullptr) *written = 0;
-  auto file = FindObject<FileObject>(handle, ObjectKind::kFile);
+  auto file = FindFileForTransfer(handle, overlapped, true);
   if (!file) return FALSE;
-  if (overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!file->canWrite) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   DWORD total = 0;
   while (total < toWrite) {
     const ssize_t put =

@@ -283,14 +283,14 @@ UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR
     snprintf(tail, sizeof tail, "%X.TMP", number & 0xFFFFu);
     return base + tail;
   };
+  if (IsBadWritePtr(tempFileName, base.size() + 4 + 4 + 1)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   if (unique != 0) {
     const std::string name = nameFor(unique);
     memcpy(tempFileName, name.c_str(), name.size() + 1);
     return unique;
-  }
-  if (IsBadWritePtr(tempFileName, base.size() + 4 + 4 + 1)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
   }
   const unsigned first = FirstTempNumber();
   for (unsigned i = 0; i < kTempNumbers; ++i) {
