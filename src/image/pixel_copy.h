@@ -34,9 +34,11 @@ inline void CopyPixelsForward(uint8_t* out, size_t distance, size_t length, size
     uint64_t loaded;
     std::memcpy(&loaded, from, 8);
     const uint64_t repeated = 0x0101010101010101ull * from[0];
-    const uint64_t first = distance == 1 ? repeated : loaded;
+    // All ones for distance 1, else 0: a select compilers keep branch-free.
+    const uint64_t one = 0 - static_cast<uint64_t>(distance == 1);
+    const uint64_t first = loaded ^ ((loaded ^ repeated) & one);
     std::memcpy(out, &first, 8);
-    const size_t back = distance == 1 ? 8 : distance;
+    const size_t back = distance + ((8 - distance) & static_cast<size_t>(one));
     for (uint8_t* to = out + 8; to < stop; to += 8) CopyEightBytes(to, to - back);
   } else {
     // Distances 2 to 7: the copied pixels repeat with period `distance`,
