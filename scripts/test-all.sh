@@ -83,12 +83,14 @@ fuzz_runs() {
       echo "fuzz: $name is not built yet; skipped"
       continue
     fi
-    seeds=$repo/fuzz/seeds/$name
+    # Seeds of bromvale_fuzz live in fuzz/seeds/bromvale.
+    seeds=$repo/fuzz/seeds/${name%_fuzz}
+    [[ -d $seeds ]] || seeds=$repo/fuzz/seeds/$name
     scratch=$(mktemp -d)
     if [[ -d $seeds ]]; then
       cp -R "$seeds/." "$scratch/"
     else
-      echo "fuzz: no seed corpus fuzz/seeds/$name; starting empty"
+      echo "fuzz: no seed corpus fuzz/seeds/${name%_fuzz}; starting empty"
     fi
     mkdir -p "$buildRoot/fuzz/artifacts"
     echo "fuzz: $name, $(find "$scratch" -type f | wc -l) seeds, log in build/fuzz/$name.log"

@@ -12,7 +12,7 @@ if [[ ! -f $dir/CTestTestfile.cmake ]]; then
   exit 1
 fi
 
-# The same environment the tests get from ctest (tests/CMakeLists.txt).
+# The environment the tests get from ctest (cmake/mingw-x86_64.cmake).
 export WINEPREFIX=$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Make the prefix once, before any test: tests starting together on a fresh
