@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "frame/byte_order.h"
 #include "image/kzx_format.h"
 #include "image/pixel_copy.h"
 
@@ -142,20 +143,9 @@ struct BitReader {
   uint32_t padding;
 };
 
-// Eight stream bytes as a little-endian word, in one load on every target
-// this is built for.
-inline uint64_t LoadWordLE(const uint8_t* p) {
-  uint64_t value;
-  std::memcpy(&value, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  value = __builtin_bswap64(value);
-#endif
-  return value;
-}
-
 // While at least 8 bytes are left to load: leaves at least 56 bits.
 inline void RefillFast(BitReader& r) {
-  r.buffer |= LoadWordLE(r.next) << r.available;
+  r.buffer |= LoadU64LE(r.next) << r.available;
   r.next += (63 - r.available) >> 3;
   r.available |= 56;
 }
