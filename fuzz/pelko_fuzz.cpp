@@ -3,9 +3,14 @@
 // progress callback that checks what it is told and, for some inputs, asks to
 // stop. The blocks handed over are read whole and freed with LocalFree.
 //
-// With memory input only the platform's read-access test bounds the reads,
-// so the input ends right before a page that cannot be read: a read that
-// escapes the access test faults at once.
+// With memory input only the platform's read-access test bounds the reads
+// (the block's size is not read, as hosts rely on), so the input ends right
+// before a region that cannot be read and is wider than any offset a header
+// can name: every data block a header points at starts either in the input
+// or in that region, and a read that escapes the access test faults at once.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +18,6 @@
 
 #include "frame/host_interface.h"
 #include "image/picture_info.h"
-#include "support/guarded_buffer.h"
 
 extern "C" {
 int32_t WINAPI IsSupported(LPCSTR filePath, UINT_PTR headerSource);
@@ -27,6 +31,34 @@ ResultCode WINAPI GetPicture(LPCSTR source, intptr_t offsetOrSize, uint32_t flag
 namespace {
 
 constexpr uint32_t kMemoryInput = 1;
+// Header, the largest palette and the most extra bytes: the furthest a data
+// block can start from the first byte.
+constexpr size_t kFurthestDataStart = 26 + 3 * 65535 + 65535;
+
+class GuardedInput {
+ public:
+  GuardedInput(const uint8_t* data, size_t size) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t dataPages = (size + page - 1) / page;
+    const size_t guardPages = (kFurthestDataStart + page - 1) / page + 1;
+    length_ = (dataPages + guardPages) * page;
+    void* mapped = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) std::abort();
+    base_ = static_cast<uint8_t*>(mapped);
+    mprotect(base_ + dataPages * page, guardPages * page, PROT_NONE);
+    start_ = base_ + dataPages * page - size;
+    if (size > 0) std::memcpy(start_, data, size);
+  }
+  ~GuardedInput() { munmap(base_, length_); }
+  GuardedInput(const GuardedInput&) = delete;
+  GuardedInput& operator=(const GuardedInput&) = delete;
+  uint8_t* data() const { return start_; }
+
+ private:
+  uint8_t* base_ = nullptr;
+  uint8_t* start_ = nullptr;
+  size_t length_ = 0;
+};
 // Pictures up to this many pixels are decoded; larger ones only repeat the
 // same paths at a cost in memory and time that the fuzzer cannot afford.
 constexpr uint64_t kMaxPixels = 1 << 16;
@@ -70,7 +102,7 @@ void TakeBlock(HLOCAL block, SIZE_T expectedSize) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  GuardedBuffer input(data, size);
+  GuardedInput input(data, size);
   const LPCSTR source = reinterpret_cast<LPCSTR>(input.data());
   IsSupported(nullptr, reinterpret_cast<UINT_PTR>(input.data()));
 
