@@ -28,6 +28,7 @@
 #include <cstring>
 
 #include "frame/byte_order.h"
+#include "image/bit_count.h"
 #include "image/kzx_format.h"
 #include "image/pixel_copy.h"
 
@@ -174,18 +175,6 @@ inline void Consume(BitReader& r, uint32_t bits) {
 inline uint64_t ReadPosition(const BitReader& r, const uint8_t* data) {
   const uint64_t consumed = 8 * static_cast<uint64_t>(r.next - data) + r.padding - r.available;
   return 4 * (consumed / 32 + 1);
-}
-
-inline uint32_t CountTrailingOnes(uint64_t bits) {
-  const uint64_t zeros = ~bits;
-  if (zeros == 0) return 64;
-#if defined(__GNUC__) || defined(__clang__)
-  return static_cast<uint32_t>(__builtin_ctzll(zeros));
-#else
-  uint32_t n = 0;
-  while (((zeros >> n) & 1) == 0) ++n;
-  return n;
-#endif
 }
 
 // The k low bits of `bits` reversed (k <= 22): a field read most significant

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "frame/byte_order.h"
+#include "image/bit_count.h"
 #include "image/kzx_format.h"
 #include "image/pixel_copy.h"
 
@@ -21,16 +22,6 @@ inline uint64_t EscapeBytes(uint64_t bytes) {
   constexpr uint64_t ones = 0x0101010101010101ull;
   const uint64_t inverted = ~bytes;  // an escape byte becomes a zero byte
   return (inverted - ones) & bytes & (ones << 7);
-}
-
-inline size_t CountTrailingZeros(uint64_t bits) {
-#if defined(__GNUC__) || defined(__clang__)
-  return static_cast<size_t>(__builtin_ctzll(bits));
-#else
-  size_t n = 0;
-  while (((bits >> n) & 1) == 0) ++n;
-  return n;
-#endif
 }
 
 }  // namespace
