@@ -25,7 +25,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstring>
 
 #include "frame/byte_order.h"
 #include "image/bit_count.h"
