@@ -51,11 +51,11 @@ TEST(KzxPictureInfo, SizeFromTheHeaderWithOrWithoutMagic) {
     EXPECT_EQ(static_cast<uint32_t>(info.textHandle), 0u);  // at offset 22, never aligned
   }
   // 0xFFFF is 65535, not -1.
-  KzxFileSpec spec;
-  spec.width = 0xFFFF;
-  spec.height = 0xFFFE;
+  KzxFileLayout layout;
+  layout.width = 0xFFFF;
+  layout.height = 0xFFFE;
   alignas(8) PictureInfo info;  // packed: aligned here so that gtest can bind its fields
-  ASSERT_EQ(FillPictureInfo(BoundedView(BuildKzxFile(spec)), &info), ResultOk);
+  ASSERT_EQ(FillPictureInfo(BoundedView(BuildKzxFile(layout)), &info), ResultOk);
   EXPECT_EQ(info.width, 65535);
   EXPECT_EQ(info.height, 65534);
 }
@@ -91,10 +91,10 @@ TEST(KzxPalette, Counts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.paletteCount);
-    KzxFileSpec spec;
-    spec.paletteCount = c.paletteCount;
-    for (size_t i = 0; i < c.paletteBytes; ++i) spec.palette.push_back(static_cast<uint8_t>(1 + i % 250));
-    const std::vector<uint8_t> file = BuildKzxFile(spec);
+    KzxFileLayout layout;
+    layout.paletteCount = c.paletteCount;
+    for (size_t i = 0; i < c.paletteBytes; ++i) layout.palette.push_back(static_cast<uint8_t>(1 + i % 250));
+    const std::vector<uint8_t> file = BuildKzxFile(layout);
     // Exactly 256 entries: a write past them is caught by the sanitizers.
     std::vector<uint8_t> table(1024, 0);
     EXPECT_EQ(FillPalette(BoundedView(file), table.data(), 256), c.result);
@@ -151,26 +151,26 @@ TEST(KzxDecodePixels, EncodingFieldChoosesTheDecoder) {
   } cases[] = {{0x0100, false}, {0x0001, true}, {0x0000, true}, {0x0101, true}, {0xFFFF, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.encoding);
-    KzxFileSpec spec;
-    spec.encoding = c.encoding;
-    spec.width = 2;
-    spec.height = 1;
-    spec.data = c.chunked ? chunk : bits.Bytes();
-    const Decoded out = DecodeInto(BuildKzxFile(spec), 4, 1);
+    KzxFileLayout layout;
+    layout.encoding = c.encoding;
+    layout.width = 2;
+    layout.height = 1;
+    layout.data = c.chunked ? chunk : bits.Bytes();
+    const Decoded out = DecodeInto(BuildKzxFile(layout), 4, 1);
     EXPECT_EQ(out.result, ResultOk);
     EXPECT_EQ(out.block, (std::vector<uint8_t>{7, 8, 0, 0}));
   }
 }
 
 TEST(KzxDecodePixels, DataBlockFollowsPaletteAndExtraBytes) {
-  KzxFileSpec spec;
-  spec.encoding = 1;
-  spec.width = 2;
-  spec.height = 1;
-  spec.palette = {1, 2, 3, 4, 5, 6};
-  spec.extra = {0xFF, 0xFF, 0xFF};  // never read as data
-  spec.data = Chunk({9, 10});
-  const Decoded out = DecodeInto(BuildKzxFile(spec), 4, 1);
+  KzxFileLayout layout;
+  layout.encoding = 1;
+  layout.width = 2;
+  layout.height = 1;
+  layout.palette = {1, 2, 3, 4, 5, 6};
+  layout.extra = {0xFF, 0xFF, 0xFF};  // never read as data
+  layout.data = Chunk({9, 10});
+  const Decoded out = DecodeInto(BuildKzxFile(layout), 4, 1);
   EXPECT_EQ(out.result, ResultOk);
   EXPECT_EQ(out.block, (std::vector<uint8_t>{9, 10, 0, 0}));
 }
@@ -185,12 +185,12 @@ TEST(KzxDecodePixels, WideRowsKeepTheirPadding) {
     bits.Count(639);
     bits.Index(0);
   }
-  KzxFileSpec spec;
-  spec.width = 641;
-  spec.height = 2;
-  spec.data = bits.Bytes();
-  spec.data.resize(spec.data.size() + 8, 0);
-  const Decoded out = DecodeInto(BuildKzxFile(spec), 644, 2);
+  KzxFileLayout layout;
+  layout.width = 641;
+  layout.height = 2;
+  layout.data = bits.Bytes();
+  layout.data.resize(layout.data.size() + 8, 0);
+  const Decoded out = DecodeInto(BuildKzxFile(layout), 644, 2);
   ASSERT_EQ(out.result, ResultOk);
   for (int k = 0; k < 2; ++k) {
     const uint8_t expected = k == 0 ? 4 : 3;
@@ -255,12 +255,12 @@ TEST(KzxDecodePixels, UndecodedPixelsAreZero) {
 }
 
 TEST(KzxDecodePixels, EmptyPictureWritesNothing) {
-  KzxFileSpec spec;
-  spec.width = 0;
-  spec.height = 3;
-  spec.data = {1, 2, 3};
+  KzxFileLayout layout;
+  layout.width = 0;
+  layout.height = 3;
+  layout.data = {1, 2, 3};
   uint8_t block[4] = {9, 9, 9, 9};
-  EXPECT_EQ(DecodePixels(BoundedView(BuildKzxFile(spec)), block, 0, 3, nullptr, 0), ResultOk);
+  EXPECT_EQ(DecodePixels(BoundedView(BuildKzxFile(layout)), block, 0, 3, nullptr, 0), ResultOk);
   EXPECT_EQ(block[0], 9);
 }
 

@@ -63,25 +63,25 @@ std::vector<uint8_t> Chunk(const std::vector<uint8_t>& coded) {
   return Chunk(coded, static_cast<uint16_t>(coded.size()));
 }
 
-std::vector<uint8_t> BuildKzxFile(const KzxFileSpec& spec) {
+std::vector<uint8_t> BuildKzxFile(const KzxFileLayout& layout) {
   std::vector<uint8_t> file = {0x2E, 0x38, 0x42, 0x69, 0x74, 0x56, 0x61, 0x73, 0x6B, 0x00};
   auto put16 = [&file](uint32_t v) {
     file.push_back(static_cast<uint8_t>(v));
     file.push_back(static_cast<uint8_t>(v >> 8));
   };
-  put16(spec.encoding);
+  put16(layout.encoding);
   put16(0);
-  put16(spec.width);
-  put16(spec.height);
-  put16(spec.paletteCount == 0xFFFF ? static_cast<uint32_t>(spec.palette.size() / 3) : spec.paletteCount);
-  put16(static_cast<uint32_t>(spec.extra.size()));
+  put16(layout.width);
+  put16(layout.height);
+  put16(layout.paletteCount == 0xFFFF ? static_cast<uint32_t>(layout.palette.size() / 3) : layout.paletteCount);
+  put16(static_cast<uint32_t>(layout.extra.size()));
   const uint32_t dataLength =
-      spec.dataLength < 0 ? static_cast<uint32_t>(spec.data.size()) : static_cast<uint32_t>(spec.dataLength);
+      layout.dataLength < 0 ? static_cast<uint32_t>(layout.data.size()) : static_cast<uint32_t>(layout.dataLength);
   put16(dataLength & 0xFFFF);
   put16(dataLength >> 16);
-  file.insert(file.end(), spec.palette.begin(), spec.palette.end());
-  file.insert(file.end(), spec.extra.begin(), spec.extra.end());
-  file.insert(file.end(), spec.data.begin(), spec.data.end());
+  file.insert(file.end(), layout.palette.begin(), layout.palette.end());
+  file.insert(file.end(), layout.extra.begin(), layout.extra.end());
+  file.insert(file.end(), layout.data.begin(), layout.data.end());
   return file;
 }
 
@@ -92,13 +92,13 @@ const std::vector<uint8_t>& ExamplePictureData() {
 }
 
 std::vector<uint8_t> ExamplePictureFile() {
-  KzxFileSpec spec;
-  spec.width = 4;
-  spec.height = 3;
-  spec.palette = {0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF};
-  spec.extra = {0x00, 0x00, 0x00};
-  spec.data = ExamplePictureData();
-  return BuildKzxFile(spec);
+  KzxFileLayout layout;
+  layout.width = 4;
+  layout.height = 3;
+  layout.palette = {0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF};
+  layout.extra = {0x00, 0x00, 0x00};
+  layout.data = ExamplePictureData();
+  return BuildKzxFile(layout);
 }
 
 namespace {

@@ -55,7 +55,7 @@ std::vector<uint8_t> Chunk(const std::vector<uint8_t>& coded);
 
 // A KZX file: header, palette (3 bytes an entry), extra bytes, data block.
 // dataLength is the data's size unless given.
-struct KzxFileSpec {
+struct KzxFileLayout {
   uint16_t encoding = 256;
   uint16_t width = 0;
   uint16_t height = 0;
@@ -65,7 +65,7 @@ struct KzxFileSpec {
   int64_t dataLength = -1;
   uint16_t paletteCount = 0xFFFF;  // 0xFFFF: palette.size() / 3
 };
-std::vector<uint8_t> BuildKzxFile(const KzxFileSpec& spec);
+std::vector<uint8_t> BuildKzxFile(const KzxFileLayout& layout);
 
 // The small example picture everything is checked on first: 4 x 3 pixels,
 // three colours, three extra bytes, a 12-byte bit-stream data block; 50 bytes.
