@@ -76,7 +76,7 @@ tests() {
 # Short, reproducible fuzz runs from each target's seed corpus, on a copy:
 # libFuzzer adds what it finds to its corpus directory.
 fuzz_runs() {
-  local name exe seeds scratch
+  local name exe seeds scratch status=0
   for name in bromvale_fuzz pelko_fuzz; do
     exe=$buildRoot/fuzz/fuzz/$name
     if [[ ! -x $exe ]]; then
@@ -102,9 +102,11 @@ fuzz_runs() {
       tail -n 80 "$buildRoot/fuzz/$name.log"
       failed=$((failed + 1))
       failures+=("fuzz $name (inputs in build/fuzz/artifacts)")
+      status=1
     fi
     rm -rf "$scratch"
   done
+  return $status
 }
 
 totalStart=$(now)
