@@ -39,7 +39,7 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  apt-get install -y "${missing[@]}"
 fi
 
 if ! hasJapaneseLocale; then
