@@ -20,7 +20,9 @@ class PluginLibrary {
 
   template <typename Fn>
   Fn Export(const char* name) const {
-    return reinterpret_cast<Fn>(GetProcAddress(static_cast<HMODULE>(module_), name));
+    // Through a plain address: FARPROC's own signature says nothing here.
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module_), name)));
   }
 
  private:
