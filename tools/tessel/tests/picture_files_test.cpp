@@ -13,7 +13,7 @@
 
 namespace {
 
-struct BmpSpec {
+struct BmpLayout {
   uint32_t headerSize = 40;
   int32_t width = 3;
   int32_t height = 2;
@@ -25,75 +25,75 @@ struct BmpSpec {
   std::vector<uint8_t> pixels;  // rows as stored, padded by the caller
 };
 
-// A BMP file laid out as BmpSpec says, whether or not that makes sense.
-std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
-  std::vector<uint8_t> info(spec.headerSize, 0);
-  StoreU32LE(&info[0], spec.headerSize);
-  StoreU32LE(&info[4], static_cast<uint32_t>(spec.width));
-  StoreU32LE(&info[8], static_cast<uint32_t>(spec.height));
+// A BMP file laid out as BmpLayout says, whether or not that makes sense.
+std::vector<uint8_t> MakeBmp(const BmpLayout& layout) {
+  std::vector<uint8_t> info(layout.headerSize, 0);
+  StoreU32LE(&info[0], layout.headerSize);
+  StoreU32LE(&info[4], static_cast<uint32_t>(layout.width));
+  StoreU32LE(&info[8], static_cast<uint32_t>(layout.height));
   StoreU16LE(&info[12], 1);
-  StoreU16LE(&info[14], spec.bitCount);
-  StoreU32LE(&info[16], spec.compression);
-  StoreU32LE(&info[32], spec.coloursUsed);
-  for (size_t i = 0; i < spec.masks.size(); ++i) {
-    if (spec.headerSize >= 52) {
-      StoreU32LE(&info[40 + 4 * i], spec.masks[i]);
+  StoreU16LE(&info[14], layout.bitCount);
+  StoreU32LE(&info[16], layout.compression);
+  StoreU32LE(&info[32], layout.coloursUsed);
+  for (size_t i = 0; i < layout.masks.size(); ++i) {
+    if (layout.headerSize >= 52) {
+      StoreU32LE(&info[40 + 4 * i], layout.masks[i]);
     } else {
       info.resize(info.size() + 4);
-      StoreU32LE(&info[info.size() - 4], spec.masks[i]);
+      StoreU32LE(&info[info.size() - 4], layout.masks[i]);
     }
   }
-  for (uint32_t i = 0; i < spec.paletteEntries; ++i) {
+  for (uint32_t i = 0; i < layout.paletteEntries; ++i) {
     // blue, green, red, reserved: entry i is (red 10 i, green 20 i, blue 30 i)
     info.insert(info.end(), {static_cast<uint8_t>(30 * i), static_cast<uint8_t>(20 * i),
                              static_cast<uint8_t>(10 * i), 0});
   }
   std::vector<uint8_t> file(BmpFileHeaderSize);
   std::string error;
-  MakeBmpFileHeader(info.size(), spec.pixels.size(), file.data(), &error);
+  MakeBmpFileHeader(info.size(), layout.pixels.size(), file.data(), &error);
   file.insert(file.end(), info.begin(), info.end());
-  file.insert(file.end(), spec.pixels.begin(), spec.pixels.end());
+  file.insert(file.end(), layout.pixels.begin(), layout.pixels.end());
   return file;
 }
 
 TEST(DecodeBmp, ReadsEveryDepthTopRowFirst) {
   struct Case {
     const char* what;
-    BmpSpec spec;
+    BmpLayout layout;
     PictureKind kind;
     std::vector<uint8_t> samples;
   };
-  BmpSpec eightBit;  // stored bottom row first, each row padded to 4 bytes
+  BmpLayout eightBit;  // stored bottom row first, each row padded to 4 bytes
   eightBit.pixels = {3, 2, 1, 0, 0, 1, 2, 0};
-  BmpSpec topDown = eightBit;
+  BmpLayout topDown = eightBit;
   topDown.height = -2;
-  BmpSpec oneBit;
+  BmpLayout oneBit;
   oneBit.bitCount = 1;
   oneBit.width = 10;
   oneBit.height = 1;
   oneBit.coloursUsed = 0;  // all 2
   oneBit.paletteEntries = 2;
   oneBit.pixels = {0xA0, 0x40, 0, 0};  // 1010 0000 01
-  BmpSpec fourBit;
+  BmpLayout fourBit;
   fourBit.bitCount = 4;
   fourBit.height = 1;
   fourBit.coloursUsed = 3;
   fourBit.paletteEntries = 3;
   fourBit.pixels = {0x12, 0x00, 0, 0};
-  BmpSpec rgb24;
+  BmpLayout rgb24;
   rgb24.bitCount = 24;
   rgb24.width = 2;
   rgb24.coloursUsed = 0;
   rgb24.paletteEntries = 0;
   // bottom row, then top row; blue, green, red; 2 bytes of padding each
   rgb24.pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
-  BmpSpec rgb32 = rgb24;
+  BmpLayout rgb32 = rgb24;
   rgb32.bitCount = 32;
   rgb32.pixels = {1, 2, 3, 99, 4, 5, 6, 99, 7, 8, 9, 99, 10, 11, 12, 99};
-  BmpSpec masked = rgb32;
+  BmpLayout masked = rgb32;
   masked.compression = 3;
   masked.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
-  BmpSpec v5 = masked;
+  BmpLayout v5 = masked;
   v5.headerSize = 124;
 
   const Case cases[] = {
@@ -110,14 +110,14 @@ TEST(DecodeBmp, ReadsEveryDepthTopRowFirst) {
     SCOPED_TRACE(c.what);
     Picture picture;
     std::string error;
-    const std::vector<uint8_t> file = MakeBmp(c.spec);
+    const std::vector<uint8_t> file = MakeBmp(c.layout);
     ASSERT_TRUE(DecodeBmp(file.data(), file.size(), &picture, &error)) << error;
     EXPECT_EQ(picture.kind, c.kind);
     EXPECT_EQ(picture.samples, c.samples);
     if (c.kind == PictureKind::Indexed) {
-      ASSERT_EQ(picture.palette.size(), c.spec.paletteEntries);
+      ASSERT_EQ(picture.palette.size(), c.layout.paletteEntries);
       const PaletteColor last = picture.palette.back();
-      const uint8_t i = static_cast<uint8_t>(c.spec.paletteEntries - 1);
+      const uint8_t i = static_cast<uint8_t>(c.layout.paletteEntries - 1);
       EXPECT_EQ(last.red, 10 * i);
       EXPECT_EQ(last.green, 20 * i);
       EXPECT_EQ(last.blue, 30 * i);
@@ -126,16 +126,16 @@ TEST(DecodeBmp, ReadsEveryDepthTopRowFirst) {
 }
 
 TEST(DecodeBmp, RefusesMalformedFiles) {
-  BmpSpec good;
+  BmpLayout good;
   good.pixels = {3, 2, 1, 0, 0, 1, 2, 0};
   struct Case {
     const char* what;
     std::vector<uint8_t> file;
   };
   auto with = [&](auto change) {
-    BmpSpec spec = good;
-    change(spec);
-    return MakeBmp(spec);
+    BmpLayout layout = good;
+    change(layout);
+    return MakeBmp(layout);
   };
   const std::vector<uint8_t> file = MakeBmp(good);
   auto patched = [&](size_t offset, uint32_t value) {
@@ -153,35 +153,35 @@ TEST(DecodeBmp, RefusesMalformedFiles) {
       // claims more header than stands before the pixels
       {"header longer than the space for it", patched(14, 108)},
       {"OS/2 header", patched(14, 12)},
-      {"width 0", with([](BmpSpec& s) { s.width = 0; })},
-      {"negative width", with([](BmpSpec& s) { s.width = -3; })},
-      {"height 0", with([](BmpSpec& s) { s.height = 0; })},
+      {"width 0", with([](BmpLayout& s) { s.width = 0; })},
+      {"negative width", with([](BmpLayout& s) { s.width = -3; })},
+      {"height 0", with([](BmpLayout& s) { s.height = 0; })},
       {"height INT32_MIN",
-       with([](BmpSpec& s) { s.height = std::numeric_limits<int32_t>::min(); })},
-      {"wider than KZX allows", with([](BmpSpec& s) { s.width = 65536; })},
-      {"16-bit", with([](BmpSpec& s) {
+       with([](BmpLayout& s) { s.height = std::numeric_limits<int32_t>::min(); })},
+      {"wider than KZX allows", with([](BmpLayout& s) { s.width = 65536; })},
+      {"16-bit", with([](BmpLayout& s) {
          s.bitCount = 16;
          s.paletteEntries = 0;
        })},
-      {"run-length coded", with([](BmpSpec& s) { s.compression = 1; })},
-      {"more colours than the depth has", with([](BmpSpec& s) { s.coloursUsed = 300; })},
-      {"palette cut short", with([](BmpSpec& s) {
+      {"run-length coded", with([](BmpLayout& s) { s.compression = 1; })},
+      {"more colours than the depth has", with([](BmpLayout& s) { s.coloursUsed = 300; })},
+      {"palette cut short", with([](BmpLayout& s) {
          s.paletteEntries = 0;
          s.pixels.clear();
        })},
-      {"last row short by one byte", with([](BmpSpec& s) { s.pixels.resize(6); })},
-      {"index beyond the palette", with([](BmpSpec& s) {
+      {"last row short by one byte", with([](BmpLayout& s) { s.pixels.resize(6); })},
+      {"index beyond the palette", with([](BmpLayout& s) {
          s.coloursUsed = 2;
          s.paletteEntries = 2;
        })},
-      {"32-bit with other masks", with([](BmpSpec& s) {
+      {"32-bit with other masks", with([](BmpLayout& s) {
          s.bitCount = 32;
          s.compression = 3;
          s.paletteEntries = 0;
          s.masks = {0xFF, 0xFF00, 0xFF0000};
          s.pixels.assign(24, 0);
        })},
-      {"masks cut short", with([](BmpSpec& s) {
+      {"masks cut short", with([](BmpLayout& s) {
          s.bitCount = 32;
          s.compression = 3;
          s.paletteEntries = 0;
@@ -202,9 +202,9 @@ TEST(DecodeBmp, RefusesMalformedFiles) {
 // The blocks of a plug-in's bitmap are read where they lie, so a bitmap whose
 // header promises more than its blocks hold must be caught before the read.
 TEST(DecodeDib, StopsAtTheEndOfEachBlock) {
-  BmpSpec spec;
-  spec.pixels = {3, 2, 1, 0, 0, 1, 2, 0};
-  const std::vector<uint8_t> file = MakeBmp(spec);
+  BmpLayout layout;
+  layout.pixels = {3, 2, 1, 0, 0, 1, 2, 0};
+  const std::vector<uint8_t> file = MakeBmp(layout);
   const std::vector<uint8_t> infoBytes(file.begin() + 14, file.end() - 8);
   const std::vector<uint8_t> bitsBytes(file.end() - 8, file.end());
   struct Case {
