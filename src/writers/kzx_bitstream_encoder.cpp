@@ -26,11 +26,12 @@
 #include <limits>
 #include <vector>
 
+#include "image/kzx_layout.h"
 #include "writers/kzx_pixel_encoders.h"
 
 namespace {
 
-constexpr int kIndexCount = 14;
+constexpr int kIndexCount = BitStreamDistanceCount;
 // States 0 to 13: inside a run, last index; this one: after a literal.
 constexpr int kAfterLiteral = kIndexCount;
 constexpr int kStateCount = kIndexCount + 1;

@@ -17,19 +17,16 @@
 #include <vector>
 
 #include "frame/byte_order.h"
+#include "image/kzx_layout.h"
 #include "writers/kzx_pixel_encoders.h"
 
 namespace {
 
-constexpr uint8_t kEscape = 0xFF;
-constexpr uint32_t kLongestDistance = 255;
-constexpr uint32_t kShortestCopy = 3;
-constexpr uint32_t kLongestCopy = 258;
+// An escape is the escape byte, a distance byte and a length-code byte.
 constexpr uint32_t kEscapeLength = 3;
-
-constexpr uint8_t kChunkSignature[2] = {0x43, 0x58};
-constexpr size_t kChunkHeaderLength = 10;
-constexpr size_t kCodedLengthOffset = 6;
+constexpr uint32_t kLongestDistance = 255;
+constexpr uint32_t kShortestCopy = ChunkEscapeMinLength;
+constexpr uint32_t kLongestCopy = ChunkEscapeMinLength + 255;
 constexpr uint32_t kLongestChunk = 0xFFFF;
 
 // Pixels per backward pass: bounds its memory (7 bytes a pixel).
@@ -108,9 +105,8 @@ class ChunkWriter {
     if (!open_ || coded_ + length > kLongestChunk) {
       Close();
       headerAt_ = out_->size();
-      out_->insert(out_->end(), kChunkHeaderLength, 0);
-      (*out_)[headerAt_] = kChunkSignature[0];
-      (*out_)[headerAt_ + 1] = kChunkSignature[1];
+      out_->insert(out_->end(), ChunkHeaderSize, 0);
+      StoreU16LE(&(*out_)[headerAt_], ChunkSignature);
       coded_ = 0;
       open_ = true;
     }
@@ -119,7 +115,9 @@ class ChunkWriter {
   }
 
   void Close() {
-    if (open_) StoreU16LE(&(*out_)[headerAt_ + kCodedLengthOffset], static_cast<uint16_t>(coded_));
+    if (open_) {
+      StoreU16LE(&(*out_)[headerAt_ + ChunkCodedLengthOffset], static_cast<uint16_t>(coded_));
+    }
     open_ = false;
   }
 
@@ -168,7 +166,7 @@ void EncodeChunks(const uint8_t* pixels, size_t pixelCount, std::vector<uint8_t>
         ++t;
       } else {
         const uint8_t escape[kEscapeLength] = {
-            kEscape, match.distance, static_cast<uint8_t>(match.length - kShortestCopy)};
+            ChunkEscape, match.distance, static_cast<uint8_t>(match.length - kShortestCopy)};
         chunks.Token(escape, kEscapeLength);
         t += match.length;
       }

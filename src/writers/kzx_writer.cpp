@@ -7,20 +7,12 @@
 #include <new>
 
 #include "frame/byte_order.h"
+#include "image/kzx_layout.h"
 #include "writers/kzx_pixel_encoders.h"
 
 namespace {
 
-constexpr uint8_t kKzxMagic[10] = {0x2E, 0x38, 0x42, 0x69, 0x74, 0x56, 0x61, 0x73, 0x6B, 0x00};
-constexpr size_t kHeaderLength = 26;
-constexpr size_t kEncodingOffset = 10;
-constexpr size_t kWidthOffset = 14;
-constexpr size_t kHeightOffset = 16;
-constexpr size_t kPaletteCountOffset = 18;
-constexpr size_t kExtraLengthOffset = 20;
-constexpr size_t kDataLengthOffset = 22;
-
-constexpr uint16_t kEncodingBitStream = 256;
+// Any value but the bit stream's selects chunks; this is the one we write.
 constexpr uint16_t kEncodingChunked = 0;
 
 constexpr uint32_t kLongestSide = 0xFFFF;
@@ -117,15 +109,15 @@ bool EncodeKzx(const IndexedPicture& picture, KzxEncoding encoding, std::vector<
       if (!moved.pixels.empty()) source = &moved;
     }
 
-    std::vector<uint8_t> out(kHeaderLength + 3 * source->palette.size());
-    std::memcpy(out.data(), kKzxMagic, sizeof(kKzxMagic));
-    StoreU16LE(&out[kEncodingOffset],
-               encoding == KzxEncoding::BitStream ? kEncodingBitStream : kEncodingChunked);
-    StoreU16LE(&out[kWidthOffset], static_cast<uint16_t>(source->width));
-    StoreU16LE(&out[kHeightOffset], static_cast<uint16_t>(source->height));
-    StoreU16LE(&out[kPaletteCountOffset], static_cast<uint16_t>(source->palette.size()));
-    StoreU16LE(&out[kExtraLengthOffset], 0);
-    uint8_t* entry = &out[kHeaderLength];
+    std::vector<uint8_t> out(KzxHeaderSize + KzxPaletteEntrySize * source->palette.size());
+    std::memcpy(out.data(), KzxMagic, sizeof(KzxMagic));
+    StoreU16LE(&out[KzxEncodingOffset],
+               encoding == KzxEncoding::BitStream ? KzxEncodingBitStream : kEncodingChunked);
+    StoreU16LE(&out[KzxWidthOffset], static_cast<uint16_t>(source->width));
+    StoreU16LE(&out[KzxHeightOffset], static_cast<uint16_t>(source->height));
+    StoreU16LE(&out[KzxPaletteCountOffset], static_cast<uint16_t>(source->palette.size()));
+    StoreU16LE(&out[KzxExtraLengthOffset], 0);
+    uint8_t* entry = &out[KzxHeaderSize];
     for (const PaletteColor& colour : source->palette) {
       *entry++ = colour.blue;
       *entry++ = colour.green;
@@ -145,7 +137,7 @@ bool EncodeKzx(const IndexedPicture& picture, KzxEncoding encoding, std::vector<
                              " bytes of pixel data; a KZX reader takes at most " +
                              std::to_string(kLongestData));
     }
-    StoreU32LE(&out[kDataLengthOffset], static_cast<uint32_t>(dataLength));
+    StoreU32LE(&out[KzxDataLengthOffset], static_cast<uint32_t>(dataLength));
     file->swap(out);
     return true;
   } catch (const std::bad_alloc&) {
