@@ -25,28 +25,14 @@
 #include <new>
 #include <system_error>
 
+#include "archive/pack_catalogue.h"
 #include "frame/byte_order.h"
 
 namespace {
 
-constexpr size_t kBaseLength = 8;
-constexpr size_t kExtensionLength = 3;
-constexpr size_t kNameFieldLength = kBaseLength + kExtensionLength;
 constexpr char kPadding = ' ';
-
-constexpr size_t kCountOffset1 = 0;
-constexpr size_t kRecordsOffset1 = 2;
-constexpr size_t kRecordSize1 = 16;
-constexpr size_t kDataOffsetInRecord1 = 12;
-
-constexpr uint16_t kLayout2Marker = 0x4000;
+// The layout-2 marker stands at the catalogue start.
 constexpr size_t kMarkerOffset2 = 0;
-constexpr size_t kCountOffset2 = 2;
-constexpr size_t kLocationsOffset2 = 4;
-constexpr size_t kLocationRecordSize2 = 8;
-constexpr size_t kDataOffsetInLocation2 = 4;
-constexpr size_t kNameRecordSize2 = 16;
-constexpr size_t kSizeInNameRecord2 = 12;
 
 // Records, the closing one included, counted in 16 bits.
 constexpr size_t kMostRecords = 0xFFFF;
@@ -57,12 +43,12 @@ constexpr size_t kLayout1LeadingEntries = 3;
 // One past the largest offset each layout can store.
 constexpr uint64_t kOffsetLimit1 = uint64_t{1} << 31;
 constexpr uint64_t kOffsetLimit2 = uint64_t{1} << 32;
-constexpr uint64_t kRecognitionLength = 66;
+constexpr uint64_t kRecognitionLength = PackProbeLength;
 
 constexpr size_t kCopyBlock = size_t{1} << 20;
 
 struct PlannedEntry {
-  char nameField[kNameFieldLength];
+  char nameField[PackNameFieldLength];
   uint64_t size;
   uint64_t offset;
 };
@@ -110,11 +96,11 @@ bool MakeNameField(const std::string& name, const std::string& label, char* fiel
   const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
   const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
   if (base.empty()) return Fail(error, label + " has nothing before its last dot");
-  if (base.size() > kBaseLength) {
+  if (base.size() > PackBaseLength) {
     return Fail(error, label + ": \"" + base + "\" has " + std::to_string(base.size()) +
                            " characters before the extension; a pack name holds at most 8");
   }
-  if (extension.size() > kExtensionLength) {
+  if (extension.size() > PackExtensionLength) {
     return Fail(error, label + ": the extension \"" + extension + "\" has " +
                            std::to_string(extension.size()) +
                            " characters; a pack name holds at most 3");
@@ -127,9 +113,9 @@ bool MakeNameField(const std::string& name, const std::string& label, char* fiel
   if (base.back() == kPadding || (!extension.empty() && extension.back() == kPadding)) {
     return Fail(error, label + ": a space before the dot or at the end is lost in a pack");
   }
-  std::memset(field, kPadding, kNameFieldLength);
+  std::memset(field, kPadding, PackNameFieldLength);
   std::memcpy(field, base.data(), base.size());
-  std::memcpy(field + kBaseLength, extension.data(), extension.size());
+  std::memcpy(field + PackBaseLength, extension.data(), extension.size());
   return true;
 }
 
@@ -197,8 +183,8 @@ bool MakePlan(const std::vector<PackEntrySource>& sources, int layout, PackPlan*
   }
 
   const uint64_t records = sources.size() + 1;
-  plan->dataStart = layout == 1 ? kRecordsOffset1 + kRecordSize1 * records
-                                : kLocationsOffset2 + (kLocationRecordSize2 + kNameRecordSize2) * records;
+  plan->dataStart = layout == 1 ? PackRecordsOffset1 + PackRecordSize1 * records
+                                : PackLocationsOffset2 + (PackLocationRecordSize2 + PackNameRecordSize2) * records;
   const uint64_t offsetLimit = layout == 1 ? kOffsetLimit1 : kOffsetLimit2;
   uint64_t offset = plan->dataStart;
   for (size_t i = 0; i < sources.size(); ++i) {
@@ -229,31 +215,31 @@ std::vector<uint8_t> MakeCatalogue(const PackPlan& plan) {
   const size_t records = plan.entries.size() + 1;
   std::vector<uint8_t> catalogue(static_cast<size_t>(plan.dataStart), 0);
   auto nameField = [&](size_t i) {
-    static const char kClosingName[kNameFieldLength + 1] = "           ";
+    static const char kClosingName[PackNameFieldLength + 1] = "           ";
     return i < plan.entries.size() ? plan.entries[i].nameField : kClosingName;
   };
   if (plan.layout == 1) {
-    StoreU16LE(&catalogue[kCountOffset1], static_cast<uint16_t>(records));
+    StoreU16LE(&catalogue[PackCountOffset1], static_cast<uint16_t>(records));
     for (size_t i = 0; i < records; ++i) {
-      uint8_t* record = &catalogue[kRecordsOffset1 + kRecordSize1 * i];
-      std::memcpy(record, nameField(i), kNameFieldLength);
+      uint8_t* record = &catalogue[PackRecordsOffset1 + PackRecordSize1 * i];
+      std::memcpy(record, nameField(i), PackNameFieldLength);
       const uint64_t offset = i < plan.entries.size() ? plan.entries[i].offset : plan.dataEnd;
-      StoreU32LE(record + kDataOffsetInRecord1, static_cast<uint32_t>(offset));
+      StoreU32LE(record + PackDataOffsetInRecord1, static_cast<uint32_t>(offset));
     }
   } else {
-    StoreU16LE(&catalogue[kMarkerOffset2], kLayout2Marker);
-    StoreU16LE(&catalogue[kCountOffset2], static_cast<uint16_t>(records));
-    const size_t namesOffset = kLocationsOffset2 + kLocationRecordSize2 * records;
+    StoreU16LE(&catalogue[kMarkerOffset2], PackLayout2Marker);
+    StoreU16LE(&catalogue[PackCountOffset2], static_cast<uint16_t>(records));
+    const size_t namesOffset = PackLocationsOffset2 + PackLocationRecordSize2 * records;
     for (size_t i = 0; i < records; ++i) {
       // The location record's first 4 bytes stay zero: walking back from a
       // record, the name test then fails there at once.
-      uint8_t* location = &catalogue[kLocationsOffset2 + kLocationRecordSize2 * i];
-      uint8_t* names = &catalogue[namesOffset + kNameRecordSize2 * i];
+      uint8_t* location = &catalogue[PackLocationsOffset2 + PackLocationRecordSize2 * i];
+      uint8_t* names = &catalogue[namesOffset + PackNameRecordSize2 * i];
       const bool closing = i == plan.entries.size();
-      StoreU32LE(location + kDataOffsetInLocation2,
+      StoreU32LE(location + PackDataOffsetInLocation2,
                  static_cast<uint32_t>(closing ? plan.dataEnd : plan.entries[i].offset));
-      std::memcpy(names, nameField(i), kNameFieldLength);
-      StoreU32LE(names + kSizeInNameRecord2,
+      std::memcpy(names, nameField(i), PackNameFieldLength);
+      StoreU32LE(names + PackSizeInNameRecord2,
                  static_cast<uint32_t>(closing ? 0 : plan.entries[i].size));
     }
   }
